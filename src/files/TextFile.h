@@ -1,0 +1,40 @@
+#pragma once
+// Command.def and sequence files are read whole in one read and split into lines in the same
+// way: a carriage return, a line feed or a zero byte ends a line, empty lines are skipped, and
+// the bytes are never converted.
+//
+// Lines are also numbered as an editor shows them, for the detail of a parse failure: CR LF
+// counts as one line end, a lone CR or LF as one, and a zero byte ends a line for parsing but
+// stays on the same editor line.
+
+#include <string>
+#include <string_view>
+
+namespace cadentor {
+
+// Reads the whole file at `path` with one read. Fails when the file cannot be opened, is
+// empty, or cannot be read whole; `error` then holds a detail such as
+// "/dir/Command.def: No such file or directory" or "/dir/Command.def: file is empty".
+bool readWholeFile(const std::string& path, std::string& data, std::string& error);
+
+// Calls `onLine(line, editorLine)` for every non-empty line of `data`, in order, with the
+// 1-based editor line number. Stops early and returns false as soon as `onLine` returns false;
+// returns true after the last line.
+template <typename OnLine> bool forEachLine(std::string_view data, OnLine&& onLine) {
+    unsigned editorLine = 1;
+    size_t start = 0;
+    const size_t size = data.size();
+    for (size_t i = 0; i <= size; ++i) {
+        const char c = i < size ? data[i] : '\0';
+        if (c != '\r' && c != '\n' && c != '\0')
+            continue;
+        if (i > start && !onLine(data.substr(start, i - start), editorLine))
+            return false;
+        start = i + 1;
+        if (c == '\n' || (c == '\r' && !(i + 1 < size && data[i + 1] == '\n')))
+            ++editorLine;
+    }
+    return true;
+}
+
+} // namespace cadentor

@@ -1,0 +1,47 @@
+#pragma once
+// The ordered set of serial ports built from Config.ini; a port's index is its port id.
+//
+// load() rebuilds the whole set: it closes every port, reads programDirectory()/Config.ini once,
+// and opens ports 0 .. Require-1 in order, stopping at the first failure. Afterwards either
+// every port is open with its settings or the set is empty, after exactly one message. Between
+// loads the set does not change; a port whose write fails stays open.
+
+#include "commands/CommandDefinition.h"
+#include "ports/SerialDevice.h"
+#include "ports/SerialPort.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cadentor {
+
+class PortSet {
+public:
+    explicit PortSet(DeviceLayer& layer = DeviceLayer::system());
+    PortSet(const PortSet&) = delete;
+    PortSet& operator=(const PortSet&) = delete;
+
+    virtual ~PortSet();
+    // Message 10 for a negative Require, else the message of the port that failed to open.
+    virtual bool load();
+    virtual bool closeAll();
+    virtual std::uint32_t count() const;
+    // Message 11 and nothing written for an id not below count(); else SerialPort::write.
+    virtual bool write(PortId id, const std::uint8_t* bytes, std::uint32_t count);
+    // Null for an id not below count().
+    virtual const std::string* deviceName(PortId id) const;
+    virtual std::uint32_t baudRate(PortId id) const;  // 0 for an id not below count()
+    virtual std::uint8_t parity(PortId id) const;     // 255 for an id not below count()
+    virtual std::uint8_t stopBits(PortId id) const;   // 255 for an id not below count()
+
+    // The program's one set, created empty on first use, destroyed at exit (closing its ports).
+    static PortSet& instance();
+
+private:
+    DeviceLayer& layer_;
+    std::vector<std::unique_ptr<SerialPort>> ports_;
+};
+
+} // namespace cadentor

@@ -1,0 +1,44 @@
+#pragma once
+// The device layer under SerialPort: open a device by its configured name for exclusive
+// writing, apply the line settings, write blocks of bytes, close. The system layer does this
+// with POSIX open and termios; the dry-run layer opens nothing and accepts everything, for
+// checking files without touching a device. Tests use ptys through the system layer.
+//
+// Every failure fills `error` with one line for the operator: the device path as opened and
+// the system's reason, for example "/dev/ttyUSB0: Permission denied".
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace cadentor {
+
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default; // closes the device
+    // Changes only speed, parity, parity checking, stop bits and 8 data bits, turns output
+    // processing off, and checks that the device took it. False when refused.
+    virtual bool configure(std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+                           std::string& error) = 0;
+    // Writes every byte, looping over short counts and interruptions. False when the device
+    // failed before taking them all.
+    virtual bool write(const std::uint8_t* bytes, std::size_t count, std::string& error) = 0;
+};
+
+class DeviceLayer {
+public:
+    virtual ~DeviceLayer() = default;
+    // Opens the device named `name` (as configured: "COM3", "ttyUSB0", "/dev/ttyUSB0") for
+    // exclusive writing without hanging on a modem line. Null when it cannot be opened.
+    virtual std::unique_ptr<SerialDevice> open(const std::string& name, std::string& error) = 0;
+
+    static DeviceLayer& system();
+    static DeviceLayer& dryRun();
+};
+
+// The path the system layer opens for a configured name: COMn (any case, n >= 1) is
+// /dev/ttyS(n-1), NUL is /dev/null, a name without '/' lies under /dev/, anything else is a path.
+std::string devicePath(const std::string& name);
+
+} // namespace cadentor

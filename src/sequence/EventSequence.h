@@ -1,0 +1,85 @@
+#pragma once
+// The operator's list of timed events, the CommandTable they take their bytes from, and the
+// position of the run.
+//
+// `position` is the index of the last event executed or passed over, -1 before the first.
+// load() and loadCommandList() replace the events; the table is reloaded only through
+// clearAndReloadCommands(), which destroys the events first. runDue() and executeAt() run the
+// events against the SequenceClock.
+
+#include "commands/CommandTable.h"
+#include "sequence/SequenceEvent.h"
+#include "sequence/TimeCode.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cadentor {
+
+class PortSet;
+class SequenceClock;
+
+enum class RunOutcome { NothingDue = 0, Executed = 1, Failed = 2, Finished = 3 };
+
+class EventSequence {
+public:
+    explicit EventSequence(PortSet& ports, SequenceClock& clock);
+    // Over the program's PortSet::instance() and SequenceClock::instance().
+    EventSequence();
+    EventSequence(const EventSequence&) = delete;
+    EventSequence& operator=(const EventSequence&) = delete;
+
+    // Orders the events by ascending time code; equal time codes keep their order.
+    virtual void sort();
+    virtual ~EventSequence();
+    // Replaces the events by those of the sequence file at `path`, sorted. Messages: 5 (detail
+    // "path: reason") when the file cannot be read whole or is empty; 6 when a line does not
+    // parse; 9, followed by CR LF and the name, when the table lacks a command; 11 when a
+    // command's port id is neither below the port count nor 1023 nor 1024. The detail of 6, 9
+    // and 11 is "path:line". On any failure the sequence is empty. False without a message
+    // for an empty path.
+    virtual bool load(const std::string& path);
+    // clear(), then CommandTable::load(); returns its result.
+    virtual bool clearAndReloadCommands();
+    virtual int count() const;
+    // Null when index < 0 or index >= count().
+    virtual SequenceEvent* eventAt(int index) const;
+    // Nothing when the clock is paused. Otherwise, with one clock reading, executes in order
+    // every event after `position` whose time code has been reached, stopping at the first
+    // that is not due (Executed if any ran, else NothingDue) or that fails (Failed, `position`
+    // just before it); Finished when no event is left.
+    virtual RunOutcome runDue();
+    // Moves `position` to `index`, pauses the clock at the event's time code and executes it.
+    // False with nothing changed for an index outside the list.
+    virtual bool executeAt(int index);
+    virtual int currentIndex() const { return position_; }
+    virtual int skipCurrent() { return ++position_; }
+    // position -1 and every event Pending; the events stay.
+    virtual void rewind();
+    // Replaces the events by one per command, in table order, all at time code 0, unsorted.
+    // False without a message for an empty table; message 11 (and no events) for a command
+    // whose port id the port set lacks.
+    virtual bool loadCommandList();
+    // position -1, every event destroyed; the table stays.
+    void clear();
+
+    // The time code of the next event to run (the one after `position`), if there is one.
+    std::optional<TimeCode> nextDueTime() const;
+
+    const CommandTable& commands() const { return commands_; }
+    PortSet& ports() const { return *ports_; }
+    SequenceClock& clock() const { return *clock_; }
+
+private:
+    bool validPortId(PortId id) const;
+
+    std::vector<std::unique_ptr<SequenceEvent>> events_;
+    CommandTable commands_;
+    int position_ = -1;
+    PortSet* ports_;
+    SequenceClock* clock_;
+};
+
+} // namespace cadentor

@@ -1,0 +1,49 @@
+#pragma once
+// Sequence time measured against a millisecond counter that wraps at 2^32.
+//
+// The clock is running or paused. While running, elapsed() is the current reading minus
+// `origin`; while paused it is `pausedAt` minus `origin`. The paused state is kept apart from
+// the readings, so a pause taken when the counter reads exactly 0 still pauses.
+
+#include "sequence/TimeCode.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace cadentor {
+
+using MillisecondSource = std::function<std::uint32_t()>;
+
+// CLOCK_MONOTONIC in whole milliseconds, as an unsigned 32-bit count that wraps.
+std::uint32_t monotonicMilliseconds();
+
+class SequenceClock {
+public:
+    // Starts paused at (about) 0: origin from one reading, pausedAt from a second.
+    explicit SequenceClock(MillisecondSource source = monotonicMilliseconds);
+
+    TimeCode elapsed() const;
+    bool isPaused() const { return paused_; }
+    void pause();            // if running: pausedAt = now
+    void resume();           // if paused: origin += now - pausedAt; sequence time continues
+    void resetToZero();      // paused at 0
+    void pauseAt(TimeCode t); // paused, showing t
+
+    // One reading of the source.
+    std::uint32_t now() const { return source_(); }
+    // Sequence time at the source reading `reading` (meaningful while running).
+    TimeCode elapsedAt(std::uint32_t reading) const { return reading - origin_; }
+    // The source reading at which sequence time `t` is reached (meaningful while running).
+    std::uint32_t readingAt(TimeCode t) const { return origin_ + t; }
+
+    // The program's one clock, created on first use over monotonicMilliseconds.
+    static SequenceClock& instance();
+
+private:
+    MillisecondSource source_;
+    std::uint32_t origin_ = 0;
+    std::uint32_t pausedAt_ = 0;
+    bool paused_ = true;
+};
+
+} // namespace cadentor

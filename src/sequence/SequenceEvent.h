@@ -1,0 +1,50 @@
+#pragma once
+// One timed event: a time code and a command of the CommandTable.
+//
+// The event points into the table's bytes (it never copies or owns them), so it must not
+// outlive the table's contents. Its kind follows from the port id: ExecPortId starts a
+// program, OpenPortId opens a target, any other id writes the bytes to that port of the set.
+
+#include "commands/CommandDefinition.h"
+#include "sequence/TimeCode.h"
+
+#include <cstdint>
+#include <string>
+
+namespace cadentor {
+
+class PortSet;
+
+enum class EventStatus : std::uint32_t { Pending = 0, Done = 1, Failed = 2 };
+
+class SequenceEvent {
+public:
+    SequenceEvent(TimeCode timeCode, std::string name, PortId portId, const std::uint8_t* bytes,
+                  std::uint32_t byteCount, PortSet& ports);
+
+    virtual ~SequenceEvent();
+    // Performs the action, sets the status to Done or Failed and returns success. A failed
+    // send shows the port set's message; a failed exec or open shows none.
+    virtual bool execute();
+    virtual TimeCode timeCode() const { return timeCode_; }
+    virtual const std::string& name() const { return name_; }
+    virtual EventStatus status() const { return status_; }
+    virtual void resetStatus() { status_ = EventStatus::Pending; }
+    // "Exec", "Open", or the device name of the port (empty when the set has no such port).
+    virtual std::string portText() const;
+
+    PortId portId() const { return portId_; }
+    const std::uint8_t* bytes() const { return bytes_; }
+    std::uint32_t byteCount() const { return byteCount_; }
+
+private:
+    const std::uint8_t* bytes_;
+    std::uint32_t byteCount_;
+    PortId portId_;
+    EventStatus status_ = EventStatus::Pending;
+    TimeCode timeCode_;
+    std::string name_;
+    PortSet* ports_;
+};
+
+} // namespace cadentor

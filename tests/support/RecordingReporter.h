@@ -1,0 +1,27 @@
+#pragma once
+// Installs itself as the message reporter for its lifetime and records every message.
+
+#include "messages/Messages.h"
+
+#include <vector>
+
+namespace cadentor::test {
+
+class RecordingReporter {
+public:
+    RecordingReporter();
+    ~RecordingReporter();
+    RecordingReporter(const RecordingReporter&) = delete;
+    RecordingReporter& operator=(const RecordingReporter&) = delete;
+
+    const std::vector<ErrorReport>& reports() const { return reports_; }
+    // The ids in the order they were reported.
+    std::vector<MessageId> ids() const;
+    void clear() { reports_.clear(); }
+
+private:
+    std::vector<ErrorReport> reports_;
+    Reporter previous_;
+};
+
+} // namespace cadentor::test
