@@ -11,6 +11,7 @@
 #include "sequence/SequenceEvent.h"
 #include "sequence/TimeCode.h"
 
+#include <climits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,7 +56,8 @@ public:
     // False with nothing changed for an index outside the list.
     virtual bool executeAt(int index);
     virtual int currentIndex() const { return position_; }
-    virtual int skipCurrent() { return ++position_; }
+    // Saturates at the largest int rather than overflowing.
+    virtual int skipCurrent() { return position_ < INT_MAX ? ++position_ : position_; }
     // position -1 and every event Pending; the events stay.
     virtual void rewind();
     // Replaces the events by one per command, in table order, all at time code 0, unsorted.

@@ -24,9 +24,9 @@ public:
 
     TimeCode elapsed() const;
     bool isPaused() const { return paused_; }
-    void pause();            // if running: pausedAt = now
-    void resume();           // if paused: origin += now - pausedAt; sequence time continues
-    void resetToZero();      // paused at 0
+    void pause();             // if running: pausedAt = now
+    void resume();            // if paused: origin += now - pausedAt; sequence time continues
+    void resetToZero();       // paused at 0
     void pauseAt(TimeCode t); // paused, showing t
 
     // One reading of the source.

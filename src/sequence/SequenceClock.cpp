@@ -1,0 +1,62 @@
+#include "sequence/SequenceClock.h"
+
+#include <ctime>
+#include <utility>
+
+namespace cadentor {
+
+std::uint32_t monotonicMilliseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                             static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(ms);
+}
+
+SequenceClock::SequenceClock(MillisecondSource source) : source_(std::move(source)) {
+    if (!source_)
+        source_ = monotonicMilliseconds;
+    origin_ = source_();
+    pausedAt_ = source_();
+    paused_ = true;
+}
+
+TimeCode SequenceClock::elapsed() const {
+    return (paused_ ? pausedAt_ : source_()) - origin_;
+}
+
+void SequenceClock::pause() {
+    if (paused_)
+        return;
+    pausedAt_ = source_();
+    paused_ = true;
+}
+
+void SequenceClock::resume() {
+    if (!paused_)
+        return;
+    origin_ += source_() - pausedAt_;
+    pausedAt_ = 0;
+    paused_ = false;
+}
+
+void SequenceClock::resetToZero() {
+    const std::uint32_t reading = source_();
+    origin_ = reading;
+    pausedAt_ = reading;
+    paused_ = true;
+}
+
+void SequenceClock::pauseAt(TimeCode t) {
+    const std::uint32_t reading = source_();
+    pausedAt_ = reading;
+    origin_ = reading - t;
+    paused_ = true;
+}
+
+SequenceClock& SequenceClock::instance() {
+    static SequenceClock clock;
+    return clock;
+}
+
+} // namespace cadentor

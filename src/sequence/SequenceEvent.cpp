@@ -1,0 +1,45 @@
+#include "sequence/SequenceEvent.h"
+
+#include "ports/PortSet.h"
+#include "sequence/Actions.h"
+
+#include <string_view>
+#include <utility>
+
+namespace cadentor {
+
+SequenceEvent::SequenceEvent(TimeCode timeCode, std::string name, PortId portId,
+                             const std::uint8_t* bytes, std::uint32_t byteCount, PortSet& ports)
+    : bytes_(bytes), byteCount_(byteCount), portId_(portId), timeCode_(timeCode),
+      name_(std::move(name)), ports_(&ports) {}
+
+SequenceEvent::~SequenceEvent() = default;
+
+bool SequenceEvent::execute() {
+    const std::string_view text(reinterpret_cast<const char*>(bytes_), bytes_ ? byteCount_ : 0);
+    bool ok = false;
+    switch (portId_) {
+    case ExecPortId:
+        ok = startProgram(text);
+        break;
+    case OpenPortId:
+        ok = openTarget(text);
+        break;
+    default:
+        ok = ports_->write(portId_, bytes_, byteCount_);
+        break;
+    }
+    status_ = ok ? EventStatus::Done : EventStatus::Failed;
+    return ok;
+}
+
+std::string SequenceEvent::portText() const {
+    if (portId_ == ExecPortId)
+        return "Exec";
+    if (portId_ == OpenPortId)
+        return "Open";
+    const std::string* device = ports_->deviceName(portId_);
+    return device ? *device : std::string();
+}
+
+} // namespace cadentor
