@@ -32,9 +32,9 @@ public:
     virtual bool write(PortId id, const std::uint8_t* bytes, std::uint32_t count);
     // Null for an id not below count().
     virtual const std::string* deviceName(PortId id) const;
-    virtual std::uint32_t baudRate(PortId id) const;  // 0 for an id not below count()
-    virtual std::uint8_t parity(PortId id) const;     // 255 for an id not below count()
-    virtual std::uint8_t stopBits(PortId id) const;   // 255 for an id not below count()
+    virtual std::uint32_t baudRate(PortId id) const; // 0 for an id not below count()
+    virtual std::uint8_t parity(PortId id) const;    // 255 for an id not below count()
+    virtual std::uint8_t stopBits(PortId id) const;  // 255 for an id not below count()
 
     // The program's one set, created empty on first use, destroyed at exit (closing its ports).
     static PortSet& instance();

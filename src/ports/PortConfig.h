@@ -1,0 +1,40 @@
+#pragma once
+// What Config.ini says about the ports: how many to open (`Require` in section Common) and,
+// for port id N, the section PortN with Device, BaudRate, Parity and StopBits.
+//
+// Missing keys take their defaults: Require 1, Device "COM<N+1>", BaudRate 9600, no parity, one
+// stop bit. The file's Parity selector is not the parity code: 1 is even, 2 mark, 3 odd, 4
+// space, anything else none. The StopBits selector is the code itself (0 one, 1 one and a
+// half, 2 two); anything else is one stop bit. Out-of-range selectors are no error.
+
+#include "ports/ProfileFile.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace cadentor {
+
+struct PortSettings {
+    std::string device;
+    std::uint32_t baudRate = 9600;
+    std::uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t stopBits = 0; // 0 one, 1 one and a half, 2 two
+};
+
+// A longer Device value is cut to its first this many bytes.
+inline constexpr std::size_t MaxDeviceNameBytes = 259;
+
+// programDirectory()/Config.ini.
+std::string configFilePath();
+
+// `Require` as written, negative values included; 1 when absent.
+int readRequire(const ProfileFile& profile);
+
+// The settings of section Port<portId>.
+PortSettings readPortSettings(const ProfileFile& profile, unsigned portId);
+
+std::uint8_t parityCodeFromSelector(int selector);
+std::uint8_t stopBitCodeFromSelector(int selector);
+
+} // namespace cadentor

@@ -1,0 +1,81 @@
+#include "ports/PortSet.h"
+
+#include "messages/Messages.h"
+#include "ports/PortConfig.h"
+#include "ports/ProfileFile.h"
+
+namespace cadentor {
+
+PortSet::PortSet(DeviceLayer& layer) : layer_(layer) {}
+
+PortSet::~PortSet() {
+    closeAll();
+}
+
+bool PortSet::load() {
+    closeAll();
+    const std::string path = configFilePath();
+    const ProfileFile profile = ProfileFile::load(path);
+    const int require = readRequire(profile);
+    if (require < 0) {
+        raiseMessage(MessageId::BadPortCount, path + ": Require=" + std::to_string(require));
+        closeAll();
+        return false;
+    }
+    for (unsigned id = 0; id < static_cast<unsigned>(require); ++id) {
+        ports_.push_back(std::make_unique<SerialPort>(layer_));
+        const PortSettings settings = readPortSettings(profile, id);
+        if (!ports_.back()->open(settings.device, settings.baudRate, settings.parity,
+                                 settings.stopBits)) {
+            closeAll();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PortSet::closeAll() {
+    // Ports close from the last one down; the vector is empty before any port is destroyed
+    // so that the set never shows a half-closed state.
+    std::vector<std::unique_ptr<SerialPort>> closing;
+    closing.swap(ports_);
+    while (!closing.empty())
+        closing.pop_back();
+    return true;
+}
+
+std::uint32_t PortSet::count() const {
+    return static_cast<std::uint32_t>(ports_.size());
+}
+
+bool PortSet::write(PortId id, const std::uint8_t* bytes, std::uint32_t count) {
+    if (id >= this->count()) {
+        raiseMessage(MessageId::BadPortId, "port " + std::to_string(id) + ": " +
+                                               std::to_string(this->count()) + " ports are open");
+        return false;
+    }
+    return ports_[id]->write(bytes, count);
+}
+
+const std::string* PortSet::deviceName(PortId id) const {
+    return id < count() ? &ports_[id]->deviceName() : nullptr;
+}
+
+std::uint32_t PortSet::baudRate(PortId id) const {
+    return id < count() ? ports_[id]->baudRate() : 0;
+}
+
+std::uint8_t PortSet::parity(PortId id) const {
+    return id < count() ? ports_[id]->parity() : 255;
+}
+
+std::uint8_t PortSet::stopBits(PortId id) const {
+    return id < count() ? ports_[id]->stopBits() : 255;
+}
+
+PortSet& PortSet::instance() {
+    static PortSet set;
+    return set;
+}
+
+} // namespace cadentor

@@ -1,0 +1,108 @@
+#include "ports/ProfileFile.h"
+
+#include "files/TextFile.h"
+
+#include <cstdint>
+
+namespace cadentor {
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string lower(std::string_view text) {
+    std::string result(text);
+    for (char& c : result)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return result;
+}
+
+std::string_view unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+} // namespace
+
+ProfileFile ProfileFile::parse(std::string_view text) {
+    ProfileFile profile;
+    Keys* current = nullptr; // null: keys here belong to no section we keep
+    forEachLine(text, [&](std::string_view rawLine, unsigned) {
+        std::string_view line = trim(rawLine);
+        if (line.empty() || line.front() == ';')
+            return true;
+        if (line.front() == '[') {
+            const size_t close = line.find(']');
+            current = nullptr;
+            if (close == std::string_view::npos)
+                return true; // a broken header: what follows is in no section
+            auto [it, fresh] =
+                profile.sections_.try_emplace(lower(trim(line.substr(1, close - 1))));
+            if (fresh)
+                current = &it->second;
+            return true;
+        }
+        const size_t equals = line.find('=');
+        if (!current || equals == std::string_view::npos)
+            return true;
+        std::string_view key = trim(line.substr(0, equals));
+        if (key.empty())
+            return true;
+        current->try_emplace(lower(key), unquote(trim(line.substr(equals + 1))));
+        return true;
+    });
+    return profile;
+}
+
+ProfileFile ProfileFile::load(const std::string& path) {
+    std::string data, ignored;
+    if (!readWholeFile(path, data, ignored))
+        return {};
+    return parse(data);
+}
+
+const std::string* ProfileFile::find(std::string_view section, std::string_view key) const {
+    auto s = sections_.find(lower(section));
+    if (s == sections_.end())
+        return nullptr;
+    auto k = s->second.find(lower(key));
+    return k == s->second.end() ? nullptr : &k->second;
+}
+
+std::string ProfileFile::readString(std::string_view section, std::string_view key,
+                                    const std::string& fallback) const {
+    const std::string* value = find(section, key);
+    return value ? *value : fallback;
+}
+
+int ProfileFile::readInt(std::string_view section, std::string_view key, int fallback) const {
+    const std::string* value = find(section, key);
+    return value && !value->empty() ? parseProfileInt(*value) : fallback;
+}
+
+int parseProfileInt(std::string_view text) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    std::uint32_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+    if (negative)
+        value = 0u - value;
+    return static_cast<int>(value);
+}
+
+} // namespace cadentor

@@ -1,0 +1,43 @@
+#pragma once
+// A small reader for INI-style profile files such as Config.ini, read once and then queried.
+//
+// The rules: section and key names match without regard to (ASCII) case; the first occurrence
+// of a section or of a key within it wins, and a later repetition is ignored whole; blanks
+// (spaces and tabs) around names and values and one pair of matching quotes ('' or "") around
+// a value are stripped; a line whose first non-blank character is ';' is a comment; lines of
+// any length are read; a line that is neither a section header nor `key=value` is ignored, and
+// so are keys before the first section. CR LF, LF and CR all end a line.
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace cadentor {
+
+class ProfileFile {
+public:
+    ProfileFile() = default; // holds no values: every lookup gives its default
+
+    static ProfileFile parse(std::string_view text);
+    // Reads `path` whole. A missing, unreadable or empty file gives an empty profile; it is
+    // never an error.
+    static ProfileFile load(const std::string& path);
+
+    // The value as written (stripped), or null when the section or key is absent.
+    const std::string* find(std::string_view section, std::string_view key) const;
+    std::string readString(std::string_view section, std::string_view key,
+                           const std::string& fallback) const;
+    // The value read by parseProfileInt; `fallback` when the key is absent or its value empty.
+    int readInt(std::string_view section, std::string_view key, int fallback) const;
+
+private:
+    using Keys = std::unordered_map<std::string, std::string>;
+    std::unordered_map<std::string, Keys> sections_; // names in lower case
+};
+
+// Reads an integer as the profile reader does: an optional sign, then the leading decimal
+// digits; anything after them is ignored, no digits give 0, and values outside the range of
+// int wrap modulo 2^32 (so "-1" and "4294967295" both read as -1).
+int parseProfileInt(std::string_view text);
+
+} // namespace cadentor
