@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cadentor {
@@ -50,12 +49,6 @@ TEST_F(CommandLoad, EmptyFileShowsReadFailure) {
     EXPECT_FALSE(table.load());
     expectOneMessage(MessageId::CommandReadFailed, path() + ": file is empty");
     EXPECT_TRUE(table.isEmpty());
-}
-
-TEST_F(CommandLoad, DirectoryInPlaceOfTheFileShowsReadFailure) {
-    ASSERT_EQ(::mkdir(path().c_str(), 0700), 0);
-    EXPECT_FALSE(table.load());
-    expectOneMessage(MessageId::CommandReadFailed, path() + ": Is a directory");
 }
 
 TEST_F(CommandLoad, OnlyLineEndsLoadNothingWithoutMessage) {

@@ -191,12 +191,17 @@ struct ModelTable {
 };
 
 TEST(CommandTableGrowth, KeepsEveryEntryAndTheOrderRuleAcrossManyGrowths) {
-    // Short names collide often, so chains are long and their order is exercised.
-    Names names;
+    // Two-byte names share hashes, so chains are long; the longer names spread widely, so
+    // entries of different old buckets meet in one new bucket at every growth.
+    Names twoBytes;
     for (char a = '0'; a <= 'z'; ++a)
         for (char b = '0'; b <= 'z'; ++b)
-            names.push_back(std::string{a, b});
-    std::reverse(names.begin(), names.end());
+            twoBytes.push_back(std::string{a, b});
+    Names names;
+    for (std::size_t i = 0; i < 3000; ++i) {
+        names.push_back(twoBytes[i * 37 % twoBytes.size()]);
+        names.push_back("w" + std::to_string(i * 7919));
+    }
     names.push_back(names[5]); // a duplicate, late
 
     CommandTable table;
