@@ -1,0 +1,77 @@
+#pragma once
+// The headless runner: the desktop program's files and run semantics without a window.
+//
+// Start-up is the desktop program's Initialize (PortSet::load, then the command table), then
+// the sequence file or the command list is loaded. A run resets the clock to zero, resumes it
+// and calls runDue until the sequence is finished, sleeping between calls until the next event
+// falls due; every executed event is printed as one line "TIME<TAB>PORT<TAB>NAME<TAB>Done" (or
+// Failed) on stdout, flushed at once. A failure stops the run unless failures are to be
+// skipped, as the SkipError box does. Messages go to stderr as "cadentor-run: TEXT", followed
+// by an indented line with the detail when the failing operation gave one.
+
+#include "sequence/EventSequence.h"
+
+#include <cstdio>
+#include <string>
+
+namespace cadentor {
+class SequenceClock;
+}
+
+namespace cadentor::cli {
+
+class StopSignals;
+
+enum ExitCode : int {
+    ExitDone = 0,        // every executed event Done
+    ExitFailed = 1,      // an event failed
+    ExitUsage = 2,       // bad usage, or a file that did not load (or did not check)
+    ExitSignalBase = 128 // + the number of the signal that stopped the run
+};
+
+struct Options {
+    enum class Mode { Run, List, Check };
+    Mode mode = Mode::Run;
+    bool skipErrors = false;
+    bool commandList = false;
+    bool help = false;
+    bool version = false;
+    std::string directory; // empty: the directory of the executable
+    std::string sequencePath;
+};
+
+// Parses the arguments after the program name. False with `error` set (one line, no program
+// name) for an unknown option, a missing or extra SEQUENCE, or options that exclude each other.
+bool parseArguments(int argc, const char* const* argv, Options& options, std::string& error);
+
+// The usage text, ending with a newline.
+const char* usageText();
+
+// "TIME<TAB>PORT<TAB>NAME", the line of one event without its outcome.
+std::string eventLine(const SequenceEvent& event);
+
+// Runs a loaded sequence in automatic mode from sequence time 0. Sleeps on an absolute
+// CLOCK_MONOTONIC deadline until the next event falls due, with the stop signals let in only
+// while events execute and while it sleeps.
+class SequenceRunner {
+public:
+    SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,
+                   bool skipErrors, std::FILE* out);
+    // ExitDone, ExitFailed, or ExitSignalBase + the signal when a stop signal came.
+    int run();
+
+private:
+    void printOutcome(int index);
+    bool sleepUntilReading(std::uint32_t reading, bool afterIdleCall);
+
+    EventSequence& sequence_;
+    SequenceClock& clock_;
+    StopSignals& signals_;
+    bool skipErrors_;
+    std::FILE* out_;
+};
+
+// The whole program after the TimerResolution guard: returns the exit code.
+int runCommandLine(int argc, char** argv);
+
+} // namespace cadentor::cli

@@ -1,0 +1,111 @@
+#include "cli/StopSignals.h"
+
+#include <cerrno>
+#include <ctime>
+#include <poll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+namespace cadentor::cli {
+
+namespace {
+
+volatile std::sig_atomic_t caughtSignal = 0;
+
+void noteSignal(int signal) {
+    if (caughtSignal == 0)
+        caughtSignal = signal;
+}
+
+timespec toTimespec(std::uint64_t ns) {
+    timespec t{};
+    t.tv_sec = static_cast<time_t>(ns / 1000000000u);
+    t.tv_nsec = static_cast<long>(ns % 1000000000u);
+    return t;
+}
+
+} // namespace
+
+std::uint64_t monotonicNanoseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+           static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+StopSignals::StopSignals() {
+    caughtSignal = 0;
+    sigemptyset(&stopSet_);
+    sigaddset(&stopSet_, SIGINT);
+    sigaddset(&stopSet_, SIGTERM);
+    ::sigprocmask(SIG_SETMASK, nullptr, &previousMask_);
+
+    struct sigaction action {};
+    action.sa_handler = noteSignal;
+    sigemptyset(&action.sa_mask);
+    // Restarted calls keep a write to a port or to stderr whole; the first signal puts the
+    // default handling back, so a second one kills a runner stuck in a device.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    ::sigaction(SIGINT, &action, &previousInt_);
+    ::sigaction(SIGTERM, &action, &previousTerm_);
+    timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+}
+
+StopSignals::~StopSignals() {
+    if (timer_ >= 0)
+        ::close(timer_);
+    // A signal still pending from the last moments of a run is taken by our handler, not by
+    // the default action that is about to come back.
+    release();
+    ::sigaction(SIGINT, &previousInt_, nullptr);
+    ::sigaction(SIGTERM, &previousTerm_, nullptr);
+    ::sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
+}
+
+int StopSignals::received() const {
+    return caughtSignal;
+}
+
+void StopSignals::hold() {
+    ::sigprocmask(SIG_BLOCK, &stopSet_, nullptr);
+}
+
+void StopSignals::release() {
+    ::sigprocmask(SIG_UNBLOCK, &stopSet_, nullptr);
+}
+
+bool StopSignals::sleepUntil(std::uint64_t deadlineNs) {
+    sigset_t sleepMask = previousMask_;
+    sigdelset(&sleepMask, SIGINT);
+    sigdelset(&sleepMask, SIGTERM);
+    if (timer_ >= 0) {
+        itimerspec when{};
+        when.it_value = toTimespec(deadlineNs);
+        if (::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &when, nullptr) == 0) {
+            pollfd expiry{timer_, POLLIN, 0};
+            for (;;) {
+                if (caughtSignal != 0)
+                    return false;
+                int ready = ::ppoll(&expiry, 1, nullptr, &sleepMask);
+                if (ready > 0) {
+                    std::uint64_t expirations = 0;
+                    (void)!::read(timer_, &expirations, sizeof expirations);
+                    return caughtSignal == 0;
+                }
+                if (ready < 0 && errno != EINTR)
+                    break; // fall back to a relative sleep below
+            }
+        }
+    }
+    for (;;) {
+        if (caughtSignal != 0)
+            return false;
+        std::uint64_t now = monotonicNanoseconds();
+        if (now >= deadlineNs)
+            return true;
+        timespec left = toTimespec(deadlineNs - now);
+        ::ppoll(nullptr, 0, &left, &sleepMask);
+    }
+}
+
+} // namespace cadentor::cli

@@ -1,0 +1,46 @@
+#pragma once
+// SIGINT and SIGTERM end a run cleanly instead of killing the runner.
+//
+// While a StopSignals object lives, both signals are caught by a handler that only notes the
+// first one (a second one, once the handler has run, kills as usual). hold() keeps them pending
+// and release() lets them in again; the runner holds them except while events execute and
+// while it sleeps, and sleepUntil() lets them in only for the sleep itself, atomically, so a
+// signal that arrives between the last check and the sleep still ends the sleep. Programs that
+// events start never inherit a held signal as long as events execute while released, and they
+// get the default handling back at exec.
+
+#include <csignal>
+#include <cstdint>
+
+namespace cadentor::cli {
+
+class StopSignals {
+public:
+    // Installs the handlers; the signals stay deliverable. Only one object may exist at a time.
+    StopSignals();
+    // Restores the previous handlers and signal mask.
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // 0 until SIGINT or SIGTERM has been caught, then that signal's number.
+    int received() const;
+    void hold();
+    void release();
+    // Sleeps until CLOCK_MONOTONIC reaches `deadlineNs` (absolute, in nanoseconds) without
+    // spinning; true at the deadline, false when a stop signal ended (or came before) the
+    // sleep. Meant to be called while the signals are held.
+    bool sleepUntil(std::uint64_t deadlineNs);
+
+private:
+    sigset_t stopSet_;
+    sigset_t previousMask_;
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+    int timer_ = -1;
+};
+
+// CLOCK_MONOTONIC now, in nanoseconds.
+std::uint64_t monotonicNanoseconds();
+
+} // namespace cadentor::cli

@@ -1,0 +1,137 @@
+// cadentor-vport as a process: what a writer sends to its slaves shows up as hex lines.
+
+#include "ChildProcess.h"
+#include "support/TempDir.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cadentor::test {
+namespace {
+
+const std::string vportPath = CADENTOR_BINARY_DIR "/tools/vport/cadentor-vport";
+const std::string runnerPath = CADENTOR_BINARY_DIR "/src/cli/cadentor-run";
+
+// Opens `path`, writes `bytes`, closes: as a one-shot writer such as a shell redirection does.
+void writeOnce(const std::string& path, std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+std::string linkTarget(const std::string& link) {
+    char buffer[256] = {};
+    ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// The bytes of a report line "MS.USEC<TAB>PORT<TAB>HEX" for port `port`, or "?" when the
+// line has another form.
+std::string reportedBytes(const std::string& line, int port) {
+    static const std::regex form(R"(^\d+\.\d{3}\t(\d+)\t([0-9A-F]{2}( [0-9A-F]{2})*)$)");
+    std::smatch match;
+    if (!std::regex_match(line, match, form) || std::stoi(match[1]) != port)
+        return "?";
+    return match[2];
+}
+
+// The hex bytes that port `port` reported in the next lines, until `count` bytes have come (a
+// write may arrive as more than one chunk); "?" and the line for a line of another form.
+std::string readReport(ChildProcess& vport, int port, std::size_t count) {
+    std::string all;
+    std::string line;
+    while ((all.size() + 1) / 3 < count && vport.readLine(line)) {
+        std::string bytes = reportedBytes(line, port);
+        if (bytes == "?")
+            return "? " + line;
+        all += (all.empty() ? "" : " ") + bytes;
+    }
+    return all;
+}
+TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnSigterm) {
+    TempDir dir;
+    const std::string link = dir.file("port");
+    ChildProcess vport({vportPath, "--link", link, "--count", "2"});
+    std::string slave0, slave1;
+    ASSERT_TRUE(vport.readLine(slave0)) << vport.err();
+    ASSERT_TRUE(vport.readLine(slave1)) << vport.err();
+    EXPECT_EQ(linkTarget(link + "0"), slave0);
+    EXPECT_EQ(linkTarget(link + "1"), slave1);
+
+    writeOnce(link + "1", std::string("\x01\xAB\n", 3));
+    EXPECT_EQ(readReport(vport, 1, 3), "01 AB 0A");
+    // The first writer's close did not hang up the port: a second writer is heard too.
+    writeOnce(link + "0", std::string("\x00\xFF", 2));
+    EXPECT_EQ(readReport(vport, 0, 2), "00 FF");
+
+    vport.sendSignal(SIGTERM);
+    ExitStatus status = vport.wait(10000);
+    EXPECT_TRUE(status.exited);
+    EXPECT_EQ(status.code, 0);
+    EXPECT_FALSE(exists(link + "0"));
+    EXPECT_FALSE(exists(link + "1"));
+}
+
+TEST(VirtualPort, OnePortTakesTheLinkNameItselfAndReplacesAStaleLink) {
+    TempDir dir;
+    const std::string link = dir.file("dev");
+    ASSERT_EQ(::symlink("/nonexistent/pts", link.c_str()), 0);
+    ChildProcess vport({vportPath, "--link", link});
+    std::string slave;
+    ASSERT_TRUE(vport.readLine(slave)) << vport.err();
+    EXPECT_EQ(linkTarget(link), slave);
+    vport.sendSignal(SIGINT);
+    EXPECT_EQ(vport.wait(10000).code, 0);
+    EXPECT_FALSE(exists(link));
+}
+
+TEST(VirtualPort, RefusesToReplaceAFileThatIsNotALink) {
+    TempDir dir;
+    const std::string path = dir.write("dev", "keep me");
+    RunResult result = runToEnd({vportPath, "--link", path});
+    EXPECT_EQ(result.status.code, 1);
+    EXPECT_NE(result.err.find("is not a symbolic link"), std::string::npos) << result.err;
+    struct stat info {};
+    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+}
+
+TEST(VirtualPort, RejectsBadArguments) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"--count", "0"}, {"--count", "x"}, {"--link"}, {"--fast"}}) {
+        args.insert(args.begin(), vportPath);
+        RunResult result = runToEnd(args);
+        EXPECT_EQ(result.status.code, 2) << args[1];
+        EXPECT_EQ(result.out, "") << args[1];
+    }
+}
+
+TEST(VirtualPort, StandsInForTheDeviceOfARun) {
+    TempDir dir;
+    const std::string link = dir.file("lamp");
+    ChildProcess vport({vportPath, "--link", link});
+    std::string slave;
+    ASSERT_TRUE(vport.readLine(slave)) << vport.err();
+    dir.write("Config.ini", "[Common]\nRequire=1\n[Port0]\nDevice=" + link + "\n");
+    dir.write("Command.def", "On: 0: 02 4F 4E 03\n");
+    std::string seq = dir.write("show.txt", "0:0:0 On\n");
+
+    RunResult run = runToEnd({runnerPath, "--dir", dir.path(), seq});
+
+    EXPECT_EQ(run.status.code, 0) << run.err;
+    EXPECT_EQ(run.out, "0:0:0.000\t" + link + "\tOn\tDone\n");
+    EXPECT_EQ(readReport(vport, 0, 4), "02 4F 4E 03");
+}
+
+} // namespace
+} // namespace cadentor::test
