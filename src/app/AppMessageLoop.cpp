@@ -1,0 +1,151 @@
+#include "app/AppMessageLoop.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+namespace cadentor {
+
+namespace {
+
+AppMessageLoop* currentLoop = nullptr;
+
+template <typename T> void removeEntry(std::vector<T*>& list, T* entry) {
+    auto found = std::find(list.begin(), list.end(), entry);
+    if (found != list.end())
+        list.erase(found);
+}
+
+} // namespace
+
+AppMessageLoop::AppMessageLoop() {
+    timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (timerFd_ >= 0) {
+        notifier_ = std::make_unique<QSocketNotifier>(timerFd_, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, this,
+                         [this] { drainWake(); });
+    }
+    currentLoop = this;
+    if (QCoreApplication* application = QCoreApplication::instance())
+        application->installEventFilter(this);
+}
+
+AppMessageLoop::~AppMessageLoop() {
+    if (QCoreApplication* application = QCoreApplication::instance())
+        application->removeEventFilter(this);
+    if (currentLoop == this)
+        currentLoop = nullptr;
+    notifier_.reset();
+    if (timerFd_ >= 0)
+        ::close(timerFd_);
+}
+
+AppMessageLoop* AppMessageLoop::current() {
+    return currentLoop;
+}
+
+void AppMessageLoop::addMessageFilter(MessageFilter* filter) {
+    filters_.push_back(filter);
+}
+void AppMessageLoop::removeMessageFilter(MessageFilter* filter) {
+    removeEntry(filters_, filter);
+}
+void AppMessageLoop::addIdleHandler(IdleHandler* handler) {
+    handlers_.push_back(handler);
+}
+void AppMessageLoop::removeIdleHandler(IdleHandler* handler) {
+    removeEntry(handlers_, handler);
+}
+
+int AppMessageLoop::run() {
+    quitRequested_ = false;
+    while (!quitRequested_) {
+        // Objects scheduled for deletion go here: no QEventLoop::exec() runs at this level.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        idlePass();
+        if (quitRequested_)
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    cancelWake();
+    return quitCode_;
+}
+
+void AppMessageLoop::quit(int code) {
+    quitCode_ = code;
+    quitRequested_ = true;
+    // Wakes a dispatcher blocked in run() so that it sees the request.
+    if (QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            this, [] {}, Qt::QueuedConnection);
+}
+
+void AppMessageLoop::idlePass() {
+    if (inPass_)
+        return;
+    inPass_ = true;
+    ++passCount_;
+    // A copy: a handler may leave the list while the pass runs.
+    const std::vector<IdleHandler*> handlers = handlers_;
+    for (IdleHandler* handler : handlers)
+        if (handler && std::find(handlers_.begin(), handlers_.end(), handler) != handlers_.end())
+            handler->onIdle();
+    inPass_ = false;
+}
+
+void AppMessageLoop::wakeAt(std::int64_t monotonicNs) {
+    if (timerFd_ < 0)
+        return;
+    // Zero would disarm the timer; an instant already past fires at once.
+    if (monotonicNs <= 0)
+        monotonicNs = 1;
+    itimerspec spec{};
+    spec.it_value.tv_sec = static_cast<time_t>(monotonicNs / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(monotonicNs % 1000000000);
+    if (::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr) == 0)
+        wakeArmed_ = true;
+}
+
+void AppMessageLoop::cancelWake() {
+    if (timerFd_ < 0 || !wakeArmed_)
+        return;
+    itimerspec spec{};
+    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    drainWake();
+    wakeArmed_ = false;
+}
+
+void AppMessageLoop::drainWake() {
+    std::uint64_t expirations = 0;
+    while (::read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+    }
+    // The timer is one-shot: once it has fired, nothing is armed until the next wakeAt().
+    itimerspec remaining{};
+    if (::timerfd_gettime(timerFd_, &remaining) == 0 && remaining.it_value.tv_sec == 0 &&
+        remaining.it_value.tv_nsec == 0)
+        wakeArmed_ = false;
+}
+
+std::int64_t AppMessageLoop::monotonicNanoseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+bool AppMessageLoop::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const std::vector<MessageFilter*> filters = filters_;
+        for (auto it = filters.rbegin(); it != filters.rend(); ++it)
+            if ((*it)->preTranslateMessage(watched, event))
+                return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace cadentor

@@ -1,0 +1,85 @@
+#pragma once
+// The program's event loop: Qt's event dispatching plus our idle pass.
+//
+// run() alternates two steps until quit(): one idle pass (every registered IdleHandler once, in
+// registration order), then dispatching every waiting event, blocking while there is none. A
+// handler that needs another pass soon (a running sequence) asks for it with wakeAt(); nothing
+// else wakes the loop, so it uses no processor while nothing runs. A pass never starts inside
+// another pass: nested loops (a message box opened while an event executes) dispatch events but
+// run no pass. Key presses are offered to the MessageFilters first, the most recent first.
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace cadentor {
+
+class MessageFilter {
+public:
+    virtual ~MessageFilter() = default;
+    // True when the filter consumed `event` (sent to `receiver`); it then goes no further.
+    virtual bool preTranslateMessage(QObject* receiver, QEvent* event) = 0;
+};
+
+class IdleHandler {
+public:
+    virtual ~IdleHandler() = default;
+    virtual void onIdle() = 0;
+};
+
+class AppMessageLoop : public QObject {
+public:
+    // Registers the loop as the thread's loop (current()) and as the application's key filter.
+    AppMessageLoop();
+    ~AppMessageLoop() override;
+    AppMessageLoop(const AppMessageLoop&) = delete;
+    AppMessageLoop& operator=(const AppMessageLoop&) = delete;
+
+    // The loop of this thread, or null.
+    static AppMessageLoop* current();
+
+    void addMessageFilter(MessageFilter* filter);
+    void removeMessageFilter(MessageFilter* filter);
+    void addIdleHandler(IdleHandler* handler);
+    void removeIdleHandler(IdleHandler* handler);
+
+    // Runs until quit() and returns its code.
+    int run();
+    // Ends run() once the events being dispatched have been handled.
+    void quit(int code);
+
+    // Makes the loop wake for a pass no later than the CLOCK_MONOTONIC instant `monotonicNs`
+    // (an instant already past wakes it at once). Replaces an earlier request.
+    void wakeAt(std::int64_t monotonicNs);
+    // Withdraws the request of wakeAt(); the loop then sleeps until an event arrives.
+    void cancelWake();
+    bool wakeArmed() const { return wakeArmed_; }
+
+    // The passes run so far.
+    std::uint64_t passCount() const { return passCount_; }
+    bool inPass() const { return inPass_; }
+
+    static std::int64_t monotonicNanoseconds();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void idlePass();
+    void drainWake();
+
+    std::vector<MessageFilter*> filters_;
+    std::vector<IdleHandler*> handlers_;
+    int timerFd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    bool wakeArmed_ = false;
+    bool inPass_ = false;
+    bool quitRequested_ = false;
+    int quitCode_ = 0;
+    std::uint64_t passCount_ = 0;
+};
+
+} // namespace cadentor

@@ -1,0 +1,63 @@
+#pragma once
+// The layout of the main form: its controls in template order (which is also the Tab order),
+// their ids, texts, kinds and rectangles in dialog units, and the conversion of dialog units to
+// pixels from the form font's metrics.
+//
+// Dialog units follow the form font: a horizontal unit is a quarter of the font's average
+// character width (of "A".."Z" and "a".."z"), a vertical unit an eighth of its height.
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+#include <span>
+
+namespace cadentor {
+
+enum class ControlKind { StaticText, PushButton, Picture, Edit, ListView, CheckBox };
+
+struct ControlTemplate {
+    int id; // 0 for the title line, which has no id
+    ControlKind kind;
+    const char* text; // UTF-8
+    QRect units;      // x, y, width, height in dialog units
+    bool tabStop;
+};
+
+namespace ControlId {
+inline constexpr int Ok = 1;
+inline constexpr int List = 1000;
+inline constexpr int Automatic = 1001;
+inline constexpr int Manual = 1002;
+inline constexpr int Picture = 1003;
+inline constexpr int TimeLabel = 1004;
+inline constexpr int Initialize = 1005;
+inline constexpr int Exit = 1006;
+inline constexpr int Load = 1007;
+inline constexpr int ManualExec = 1008;
+inline constexpr int CommandList = 1009;
+inline constexpr int ResetSeq = 1010;
+inline constexpr int PortInfo = 1011;
+inline constexpr int SkipError = 1012;
+} // namespace ControlId
+
+// Template 101: the form is 309 x 257 dialog units.
+inline constexpr QSize formUnits{309, 257};
+std::span<const ControlTemplate> formControls();
+
+// The form font: "ＭＳ Ｐゴシック" 9 pt, else IPAPGothic 9 pt, else the default sans at 9 pt.
+QFont formFont();
+
+// Dialog base units of a font: x = (width of "A..Za..z" / 26 + 1) / 2, y = the font's height.
+struct DialogBaseUnits {
+    int x;
+    int y;
+};
+DialogBaseUnits dialogBaseUnits(const QFont& font);
+
+// a * b / c rounded to the nearest integer, halves away from zero.
+int mulDiv(int a, int b, int c);
+
+QRect unitsToPixels(const QRect& units, DialogBaseUnits base);
+QSize unitsToPixels(const QSize& units, DialogBaseUnits base);
+
+} // namespace cadentor

@@ -1,0 +1,76 @@
+#include "app/MainFrame.h"
+
+#include "messages/Messages.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QMenuBar>
+
+namespace cadentor {
+
+MainFrame::MainFrame(ViewServices services)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      loop_(services.loop ? services.loop : AppMessageLoop::current()) {
+    services.loop = loop_;
+    setWindowTitle(QString::fromStdString(loadMessage(MessageId::AppTitle)));
+    view_ = new MainView(std::move(services), this);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/cadentor/icon106-48.png"), QSize(48, 48));
+    icon.addFile(QStringLiteral(":/cadentor/icon106-32.png"), QSize(32, 32));
+    setWindowIcon(icon);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setFocusPolicy(Qt::StrongFocus);
+
+    view_->initView();
+    const QSize client(view_->width(), view_->height() + menuBarHeight());
+    setFixedSize(client);
+    view_->move(0, 0);
+    if (loop_)
+        loop_->addMessageFilter(this);
+}
+
+MainFrame::~MainFrame() {
+    if (loop_)
+        loop_->removeMessageFilter(this);
+}
+
+int MainFrame::menuBarHeight() {
+    QMenuBar bar;
+    bar.addMenu(QStringLiteral("&File"));
+    return bar.sizeHint().height();
+}
+
+bool MainFrame::preTranslateMessage(QObject* receiver, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    return view_->isDialogMessage(receiver, static_cast<QKeyEvent*>(event));
+}
+
+void MainFrame::resizeEvent(QResizeEvent* event) {
+    if (!isMinimized()) {
+        // The view covers the whole client area; the strip below the form shows its background.
+        view_->setMinimumSize(0, 0);
+        view_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        view_->setGeometry(rect());
+    }
+    QWidget::resizeEvent(event);
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (loop_)
+        loop_->quit(1);
+}
+
+void MainFrame::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    QWidget* last = view_->focusWidget();
+    if (last && last != view_)
+        last->setFocus(Qt::OtherFocusReason);
+    else
+        view_->setFocus(Qt::OtherFocusReason);
+}
+
+} // namespace cadentor

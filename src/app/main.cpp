@@ -1,0 +1,10 @@
+#include "app/Application.h"
+#include "ports/TimerResolution.h"
+
+// The first of the program's static objects, and so destroyed last, after the port set has
+// closed its ports.
+static cadentor::TimerResolution timerResolution;
+
+int main() {
+    return cadentor::runApplication();
+}
