@@ -39,6 +39,8 @@ std::string_view unquote(std::string_view value) {
 ProfileFile ProfileFile::parse(std::string_view text) {
     ProfileFile profile;
     Keys* current = nullptr; // null: keys here belong to no section we keep
+    if (text.substr(0, 3) == "\xef\xbb\xbf")
+        text.remove_prefix(3); // the byte order mark some editors write
     forEachLine(text, [&](std::string_view rawLine, unsigned) {
         std::string_view line = trim(rawLine);
         if (line.empty() || line.front() == ';')

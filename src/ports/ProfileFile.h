@@ -5,8 +5,9 @@
 // of a section or of a key within it wins, and a later repetition is ignored whole; blanks
 // (spaces and tabs) around names and values and one pair of matching quotes ('' or "") around
 // a value are stripped; a line whose first non-blank character is ';' is a comment; lines of
-// any length are read; a line that is neither a section header nor `key=value` is ignored, and
-// so are keys before the first section. CR LF, LF and CR all end a line.
+// any length are read; a UTF-8 byte order mark at the start is skipped; a line that is neither a
+// section header nor `key=value` is ignored, and so are keys before the first section. CR LF, LF
+// and CR all end a line.
 
 #include <string>
 #include <string_view>
