@@ -2,14 +2,13 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
+#include <linux/close_range.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace cadentor {
 
@@ -41,13 +40,65 @@ std::string_view cutAtZero(std::string_view text) {
     return zero == std::string_view::npos ? text : text.substr(0, zero);
 }
 
-// Starts argv[0] (searched on PATH) with argv, detached: in its own session, with default
-// signal handling, an empty signal mask and none of our descriptors beyond 0, 1 and 2.
-// An intermediate child spawns the program, reports the spawn result through a close-on-exec
-// pipe and exits at once; we reap it here, so the program is handed to init and never becomes
-// our zombie. True when the program was started.
+// Everything the started program must not inherit from us, done in the child before exec:
+// a session of its own (no controlling terminal), default handling for every signal we
+// ignore (handled ones are reset by exec itself), an empty signal mask, and every descriptor
+// beyond 0, 1 and 2 marked close-on-exec. Only async-signal-safe calls.
+void prepareDetachedChild() {
+    ::setsid();
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction current {};
+        if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+            struct sigaction standard {};
+            standard.sa_handler = SIG_DFL;
+            ::sigaction(sig, &standard, nullptr);
+        }
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        const long limit = ::sysconf(_SC_OPEN_MAX);
+        for (int fd = 3; fd < (limit > 0 && limit < 65536 ? limit : 65536); ++fd)
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+}
+
+// The file that exec runs for `program`: a name with a '/' is a path as it stands; any other
+// name is looked for in the directories of PATH (an empty entry is the current directory), as
+// an executable regular file. Empty when there is none.
+std::string findProgram(const std::string& program) {
+    if (program.find('/') != std::string::npos)
+        return program;
+    const char* path = std::getenv("PATH");
+    const std::string directories = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= directories.size()) {
+        std::size_t end = directories.find(':', start);
+        if (end == std::string::npos)
+            end = directories.size();
+        const std::string directory = directories.substr(start, end - start);
+        const std::string candidate = (directory.empty() ? "." : directory) + "/" + program;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+// Starts words[0] (searched on PATH) with `words` as its arguments, detached. An intermediate
+// child forks the program and exits at once; we reap the intermediate here, so the program is
+// handed to init and never becomes our zombie, and we keep no hold on it. The program's exec
+// closes a close-on-exec pipe; when the exec fails, the program's child writes errno into it
+// instead. So the pipe tells whether the program was started. (glibc's posix_spawn is not used:
+// it leaves its two internal signals ignored in the started program.)
 bool spawnDetached(const std::vector<std::string>& words) {
     if (words.empty() || words[0].empty())
+        return false;
+    const std::string file = findProgram(words[0]);
+    if (file.empty())
         return false;
     std::vector<char*> argv;
     argv.reserve(words.size() + 1);
@@ -55,57 +106,40 @@ bool spawnDetached(const std::vector<std::string>& words) {
         argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
 
-    posix_spawnattr_t attributes;
-    if (posix_spawnattr_init(&attributes) != 0)
-        return false;
-    sigset_t allSignals, noSignals;
-    sigfillset(&allSignals);
-    sigemptyset(&noSignals);
-    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-#ifdef POSIX_SPAWN_SETSID
-    flags |= POSIX_SPAWN_SETSID;
-#endif
-    posix_spawnattr_setflags(&attributes, flags);
-    posix_spawnattr_setsigdefault(&attributes, &allSignals);
-    posix_spawnattr_setsigmask(&attributes, &noSignals);
-
-    posix_spawn_file_actions_t fileActions;
-    if (posix_spawn_file_actions_init(&fileActions) != 0) {
-        posix_spawnattr_destroy(&attributes);
-        return false;
-    }
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    posix_spawn_file_actions_addclosefrom_np(&fileActions, 3);
-#endif
-
-    bool started = false;
     int result[2];
-    if (::pipe2(result, O_CLOEXEC) == 0) {
-        const pid_t intermediate = ::fork();
-        if (intermediate == 0) {
-            pid_t program = 0;
-            int error =
-                posix_spawnp(&program, argv[0], &fileActions, &attributes, argv.data(), environ);
+    if (::pipe2(result, O_CLOEXEC) != 0)
+        return false;
+    const pid_t intermediate = ::fork();
+    if (intermediate == 0) {
+        const pid_t program = ::fork();
+        if (program == 0) {
+            prepareDetachedChild();
+            // Only a real executable: a file that the kernel cannot run is a failure, never
+            // handed to a shell.
+            ::execv(file.c_str(), argv.data());
+            const int error = errno;
             ssize_t ignored = ::write(result[1], &error, sizeof error);
             (void)ignored;
-            ::_exit(0);
+            ::_exit(127);
         }
-        ::close(result[1]);
-        if (intermediate > 0) {
-            int status = 0;
-            while (::waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
-            }
-            int error = -1;
-            ssize_t got;
-            do
-                got = ::read(result[0], &error, sizeof error);
-            while (got < 0 && errno == EINTR);
-            started = got == static_cast<ssize_t>(sizeof error) && error == 0;
-        }
-        ::close(result[0]);
+        ::_exit(program > 0 ? 0 : 1);
     }
-    posix_spawn_file_actions_destroy(&fileActions);
-    posix_spawnattr_destroy(&attributes);
+    ::close(result[1]);
+    bool started = false;
+    if (intermediate > 0) {
+        int status = 0;
+        while (::waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
+        }
+        int error = 0;
+        ssize_t got;
+        do
+            got = ::read(result[0], &error, sizeof error);
+        while (got < 0 && errno == EINTR);
+        // End of file without a word from the program's side: its exec went through. The
+        // intermediate failing to fork leaves no writer either, so check how it ended.
+        started = got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    ::close(result[0]);
     return started;
 }
 
