@@ -134,6 +134,13 @@ private:
             return false;
         }
         if (::isatty(fd) == 1) {
+            // Root passes another program's TIOCEXCL, so look for it; our own ports are kept
+            // apart by the flock.
+            int held = 0;
+            if (::ioctl(fd, TIOCGEXCL, &held) == 0 && held) {
+                error = busy(path);
+                return false;
+            }
             if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
                 error = errno == EWOULDBLOCK ? busy(path) : systemError(path, errno);
                 return false;

@@ -4,6 +4,12 @@
 // with POSIX open and termios; the dry-run layer opens nothing and accepts everything, for
 // checking files without touching a device. Tests use ptys through the system layer.
 //
+// The system layer holds a tty exclusively (flock and TIOCEXCL, released on close) and refuses
+// one that another program holds in exclusive mode. A character device that is not a tty, such
+// as the null device, is opened without a lock and takes any line settings, since it has no
+// line. Anything else (a regular file, a directory, a pipe) is refused: writing port bytes over
+// a file from its start would destroy it.
+//
 // Every failure fills `error` with one line for the operator: the device path as opened and
 // the system's reason, for example "/dev/ttyUSB0: Permission denied".
 

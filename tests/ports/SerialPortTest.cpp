@@ -6,9 +6,12 @@
 #include "support/TempDir.h"
 #include "support/TtySpeed.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace cadentor {
 namespace {
@@ -121,6 +124,26 @@ TEST(SerialPortOnAPty, ADeviceIsHeldExclusivelyUntilClosed) {
     ASSERT_EQ(::ioctl(pty.slaveFd(), TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);
     EXPECT_TRUE(second.open(pty.slavePath(), 9600, 0, 0));
+}
+
+TEST(SerialPortOnAPty, ADeviceAnotherProgramHoldsIsBusy) {
+    // Another program holds a tty by TIOCEXCL (which root passes) or by flock.
+    for (bool byFlock : {false, true}) {
+        test::Pty pty;
+        const int other = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(other, 0);
+        ASSERT_EQ(byFlock ? ::flock(other, LOCK_EX | LOCK_NB) : ::ioctl(other, TIOCEXCL), 0);
+        test::RecordingReporter reporter;
+        SerialPort port;
+        EXPECT_FALSE(port.open(pty.slavePath(), 9600, 0, 0));
+        EXPECT_THAT(reporter.ids(), ElementsAre(MessageId::PortOpenFailed));
+        EXPECT_EQ(reporter.reports()[0].detail,
+                  pty.slavePath() + ": device is busy (held by another program)");
+        int exclusive = 0;
+        ASSERT_EQ(::ioctl(pty.slaveFd(), TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, byFlock ? 0 : 1); // the other program's claim is left as it was
+        ::close(other);
+    }
 }
 
 TEST(SerialPortOnAPty, RefusedSettingsAreMessage2AndReleaseTheDevice) {
