@@ -1,0 +1,476 @@
+// Timing bench of cadentor-run: how late do events arrive at the device, and at what CPU cost?
+//
+// The bench holds a pseudo-terminal, points Config.ini at its slave, generates a sequence whose
+// events each send three distinct bytes (so order and content can be checked), runs
+// cadentor-run and timestamps every chunk that arrives at the master side. An event's lateness
+// is its arrival minus the first event's arrival, minus the difference of their time codes.
+// The same events are then sent by a naive script, a bash loop that prints each event's bytes
+// to the slave and sleeps the interval in between, so the figures can be compared on the same
+// machine under the same load. Two variants: steady (one event every 5 ms) and bursts (50
+// events at the same time code, bursts 50 ms apart).
+//
+// usage: cadentor-timing-bench [--runner PATH] [--events N] [--no-baseline]
+
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <cinttypes>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/timerfd.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr int bytesPerEvent = 3;
+
+std::uint64_t nowNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<std::uint64_t>(t.tv_sec) * 1000000000u +
+           static_cast<std::uint64_t>(t.tv_nsec);
+}
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "cadentor-timing-bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// The three bytes of event k: its index in two bytes and a check byte.
+std::string eventBytes(int k) {
+    std::string bytes;
+    bytes += static_cast<char>((k >> 8) & 0xFF);
+    bytes += static_cast<char>(k & 0xFF);
+    bytes += static_cast<char>((k * 37 + 11) & 0xFF);
+    return bytes;
+}
+
+struct Variant {
+    std::string name;
+    std::vector<std::uint32_t> nominalMs; // per event
+};
+
+Variant steady(int events) {
+    Variant v{"steady 5 ms", {}};
+    for (int k = 0; k < events; ++k)
+        v.nominalMs.push_back(static_cast<std::uint32_t>(5 * k));
+    return v;
+}
+
+Variant bursts(int events) {
+    Variant v{"bursts 50x", {}};
+    for (int k = 0; k < events; ++k)
+        v.nominalMs.push_back(static_cast<std::uint32_t>(50 * (k / 50)));
+    return v;
+}
+
+std::string timeText(std::uint32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u:%u:%u.%03u", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                  ms % 1000);
+    return text;
+}
+
+// A pty whose slave is held open in raw mode, so that writers' closes never hang it up and no
+// byte is translated.
+struct Device {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    Device() {
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            fail(std::string("openpty: ") + std::strerror(errno));
+        path = name;
+        termios raw{};
+        ::tcgetattr(slave, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(slave, TCSANOW, &raw);
+        ::fcntl(master, F_SETFD, FD_CLOEXEC);
+        ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    }
+    ~Device() {
+        ::close(master);
+        ::close(slave);
+    }
+    void drain() {
+        char buffer[4096];
+        pollfd p{master, POLLIN, 0};
+        while (::poll(&p, 1, 50) > 0 && ::read(master, buffer, sizeof buffer) > 0) {
+        }
+    }
+};
+
+struct Chunk {
+    std::size_t end; // bytes received up to and including this chunk
+    std::uint64_t atNs;
+};
+
+struct Measurement {
+    bool ran = false;
+    int exitCode = -1;
+    std::string received;
+    std::vector<Chunk> chunks;
+    double wallS = 0;
+    double cpuS = 0;
+};
+
+pid_t spawn(const std::vector<std::string>& argv, bool quietStdout) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (quietStdout)
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    int error = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        fail("cannot start " + argv[0] + ": " + std::strerror(error));
+    return pid;
+}
+
+// Runs `argv` and records every chunk that reaches the master until `expected` bytes came,
+// or the program ended and the line stayed quiet, or `timeoutS` passed.
+Measurement measure(Device& device, const std::function<pid_t()>& start, std::size_t expected,
+                    double timeoutS) {
+    device.drain();
+    Measurement m;
+    const std::uint64_t begin = nowNs();
+    pid_t pid = start();
+    bool exited = false;
+    int status = 0;
+    rusage usage{};
+    std::uint64_t endNs = 0;
+    const std::uint64_t deadline = begin + static_cast<std::uint64_t>(timeoutS * 1e9);
+    for (;;) {
+        if (!exited) {
+            pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
+            if (done == pid) {
+                exited = true;
+                endNs = nowNs();
+            }
+        }
+        if (m.received.size() >= expected && exited)
+            break;
+        if (nowNs() > deadline) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        pollfd p{device.master, POLLIN, 0};
+        int ready = ::poll(&p, 1, exited ? 300 : 20);
+        if (ready > 0) {
+            char buffer[4096];
+            ssize_t n = ::read(device.master, buffer, sizeof buffer);
+            std::uint64_t at = nowNs();
+            if (n > 0) {
+                m.received.append(buffer, static_cast<std::size_t>(n));
+                m.chunks.push_back({m.received.size(), at});
+            }
+        } else if (ready == 0 && exited) {
+            break; // quiet after the end: whatever is missing was lost
+        }
+    }
+    if (!exited) {
+        ::wait4(pid, &status, 0, &usage);
+        endNs = nowNs();
+    }
+    m.ran = true;
+    m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    m.wallS = static_cast<double>(endNs - begin) / 1e9;
+    m.cpuS = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return m;
+}
+
+// The floor of this machine: a forked child of the bench that writes each event's bytes at its
+// absolute CLOCK_MONOTONIC deadline (timerfd, finest timer slack), with nothing else to do.
+// No program that sleeps between events can do better here.
+pid_t forkFloor(const std::string& path, const std::vector<std::uint32_t>& dueMs, int events) {
+    pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    ::prctl(PR_SET_TIMERSLACK, 1ul, 0, 0, 0);
+    int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY);
+    int timer = ::timerfd_create(CLOCK_MONOTONIC, 0);
+    if (fd < 0 || timer < 0)
+        ::_exit(1);
+    const std::uint64_t origin = (nowNs() / 1000000u + 1) * 1000000u;
+    for (int k = 0; k < events; ++k) {
+        std::uint64_t due = origin + std::uint64_t{dueMs[static_cast<std::size_t>(k)]} * 1000000u;
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(due / 1000000000u);
+        when.it_value.tv_nsec = static_cast<long>(due % 1000000000u);
+        std::uint64_t expirations = 0;
+        if (due > nowNs() && (::timerfd_settime(timer, TFD_TIMER_ABSTIME, &when, nullptr) != 0 ||
+                              ::read(timer, &expirations, sizeof expirations) < 0))
+            ::_exit(1);
+        std::string bytes = eventBytes(k);
+        if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+            ::_exit(1);
+    }
+    ::_exit(0);
+}
+
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+}
+
+// The time codes as the runner has them, from its --list output ("h:m:s.mmm<TAB>...").
+std::vector<std::uint32_t> listedTimeCodes(const std::string& runner, const std::string& dir,
+                                           const std::string& sequence) {
+    int out[2];
+    if (::pipe(out) != 0)
+        fail("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<std::string> argv = {runner, "--dir", dir, "--list", sequence};
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        fail("cannot start " + runner);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string text = readAll(out[0]);
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fail("cadentor-run --list failed on the generated files");
+    std::vector<std::uint32_t> codes;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        unsigned h = 0, m = 0, s = 0, ms = 0;
+        if (std::sscanf(line.c_str(), "%u:%u:%u.%u", &h, &m, &s, &ms) != 4)
+            fail("unexpected --list line: " + line);
+        codes.push_back(((h * 60 + m) * 60 + s) * 1000 + ms);
+    }
+    return codes;
+}
+
+struct Figures {
+    std::size_t wrongBytes = 0; // bytes that differ or are missing
+    bool inOrder = true;
+    double p50 = 0, p99 = 0, max = 0; // ms
+};
+
+double percentile(std::vector<double> sorted, double p) {
+    if (sorted.empty())
+        return NAN;
+    std::size_t i = static_cast<std::size_t>(std::ceil(p * static_cast<double>(sorted.size())));
+    return sorted[std::min(sorted.size() - 1, i == 0 ? 0 : i - 1)];
+}
+
+Figures analyse(const Measurement& m, const std::string& expected,
+                const std::vector<std::uint32_t>& dueMs) {
+    Figures f;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        if (i >= m.received.size() || m.received[i] != expected[i])
+            ++f.wrongBytes;
+    f.wrongBytes += m.received.size() > expected.size() ? m.received.size() - expected.size() : 0;
+
+    const std::size_t events = dueMs.size();
+    std::vector<std::uint64_t> arrival(events, 0);
+    std::size_t chunk = 0;
+    for (std::size_t k = 0; k < events; ++k) {
+        std::size_t last = k * bytesPerEvent + bytesPerEvent - 1;
+        while (chunk < m.chunks.size() && m.chunks[chunk].end <= last)
+            ++chunk;
+        if (chunk == m.chunks.size()) {
+            arrival.resize(k);
+            break;
+        }
+        arrival[k] = m.chunks[chunk].atNs;
+    }
+    std::vector<double> lateness;
+    for (std::size_t k = 0; k < arrival.size(); ++k) {
+        double sinceFirst = static_cast<double>(arrival[k] - arrival[0]) / 1e6;
+        lateness.push_back(sinceFirst - static_cast<double>(dueMs[k] - dueMs[0]));
+    }
+    // Content checked byte for byte; arrivals of whole events must also keep their order.
+    for (std::size_t k = 1; k < arrival.size(); ++k)
+        f.inOrder = f.inOrder && arrival[k] >= arrival[k - 1];
+    f.inOrder = f.inOrder && f.wrongBytes == 0;
+    std::sort(lateness.begin(), lateness.end());
+    f.p50 = percentile(lateness, 0.50);
+    f.p99 = percentile(lateness, 0.99);
+    f.max = lateness.empty() ? NAN : lateness.back();
+    return f;
+}
+
+void printRow(const std::string& variant, const std::string& program, const Measurement& m,
+              const Figures& f) {
+    std::printf("%-12s %-13s %4d %-8s %6zu %9.3f %9.3f %9.3f %8.2f %7.3f %6.2f\n", variant.c_str(),
+                program.c_str(), m.exitCode, f.inOrder ? "yes" : "NO", f.wrongBytes, f.p50, f.p99,
+                f.max, m.wallS, m.cpuS, m.wallS > 0 ? 100.0 * m.cpuS / m.wallS : 0.0);
+    std::fflush(stdout);
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string runner = CADENTOR_RUN_PATH;
+    int events = 2000;
+    bool baseline = true;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--runner" && i + 1 < argc) {
+            runner = argv[++i];
+        } else if (arg == "--events" && i + 1 < argc) {
+            events = std::atoi(argv[++i]);
+        } else if (arg == "--no-baseline") {
+            baseline = false;
+        } else {
+            std::fprintf(stderr, "usage: cadentor-timing-bench [--runner PATH] [--events N] "
+                                 "[--no-baseline]\n");
+            return 2;
+        }
+    }
+    if (events < 2 || events > 65536)
+        fail("--events must be from 2 to 65536");
+
+    char pattern[] = "/tmp/cadentor-timing-XXXXXX";
+    if (!::mkdtemp(pattern))
+        fail("mkdtemp");
+    const std::string dir = pattern;
+    Device device;
+
+    std::ofstream(dir + "/Config.ini")
+        << "[Common]\nRequire=1\n[Port0]\nDevice=" << device.path << "\nBaudRate=115200\n";
+    {
+        std::ofstream commands(dir + "/Command.def");
+        for (int k = 0; k < events; ++k) {
+            std::string bytes = eventBytes(k);
+            char line[64];
+            std::snprintf(line, sizeof line, "E%05d: 0: %02X %02X %02X\n", k,
+                          static_cast<unsigned char>(bytes[0]),
+                          static_cast<unsigned char>(bytes[1]),
+                          static_cast<unsigned char>(bytes[2]));
+            commands << line;
+        }
+    }
+    std::string expected;
+    for (int k = 0; k < events; ++k)
+        expected += eventBytes(k);
+
+    long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
+    std::printf("cadentor-run timing bench: %d events of %d bytes to a pty\n", events,
+                bytesPerEvent);
+    std::printf("load average before: %s (%ld CPUs)\n", loadAverage().c_str(), cpus);
+    std::printf("lateness: arrival at the pty master minus the first event's arrival, minus the "
+                "time-code difference\n\n");
+    std::printf("%-12s %-13s %4s %-8s %6s %9s %9s %9s %8s %7s %6s\n", "variant", "program", "exit",
+                "in order", "wrong", "p50 ms", "p99 ms", "max ms", "wall s", "cpu s", "cpu %");
+
+    int status = 0;
+    for (const Variant& variant : {steady(events), bursts(events)}) {
+        const std::string sequence = dir + "/sequence.txt";
+        {
+            std::ofstream out(sequence);
+            for (int k = 0; k < events; ++k) {
+                char name[16];
+                std::snprintf(name, sizeof name, "E%05d", k);
+                out << timeText(variant.nominalMs[static_cast<std::size_t>(k)]) << ' ' << name
+                    << '\n';
+            }
+        }
+        std::vector<std::uint32_t> due = listedTimeCodes(runner, dir, sequence);
+        if (due.size() != static_cast<std::size_t>(events))
+            fail("--list did not give every event");
+        const double span = static_cast<double>(due.back() - due.front()) / 1000.0;
+
+        Measurement floor = measure(
+            device, [&] { return forkFloor(device.path, due, events); }, expected.size(),
+            span + 30);
+        printRow(variant.name, "timerfd floor", floor, analyse(floor, expected, due));
+
+        Measurement run = measure(
+            device,
+            [&] {
+                return spawn({runner, "--dir", dir, sequence}, true);
+            },
+            expected.size(), span + 30);
+        Figures figures = analyse(run, expected, due);
+        printRow(variant.name, "cadentor-run", run, figures);
+        if (run.exitCode != 0 || !figures.inOrder)
+            status = 1;
+
+        if (baseline) {
+            // What a user without the tool would write: print, then sleep the interval.
+            const std::string script = dir + "/baseline.sh";
+            {
+                std::ofstream out(script);
+                out << "exec 3>" << device.path << "\n";
+                for (int k = 0; k < events; ++k) {
+                    if (k > 0 && due[static_cast<std::size_t>(k)] != due[k - 1u]) {
+                        char pause[32];
+                        std::snprintf(pause, sizeof pause, "sleep %.3f\n",
+                                      (due[static_cast<std::size_t>(k)] - due[k - 1u]) / 1000.0);
+                        out << pause;
+                    }
+                    std::string bytes = eventBytes(k);
+                    char line[64];
+                    std::snprintf(line, sizeof line, "printf '\\x%02X\\x%02X\\x%02X' >&3\n",
+                                  static_cast<unsigned char>(bytes[0]),
+                                  static_cast<unsigned char>(bytes[1]),
+                                  static_cast<unsigned char>(bytes[2]));
+                    out << line;
+                }
+            }
+            Measurement naive = measure(
+                device,
+                [&] {
+                    return spawn({"bash", script}, true);
+                },
+                expected.size(), span * 4 + 60);
+            printRow(variant.name, "bash + sleep", naive, analyse(naive, expected, due));
+        }
+    }
+    std::printf("\nload average after: %s\n", loadAverage().c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return status;
+}
