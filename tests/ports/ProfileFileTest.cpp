@@ -35,7 +35,8 @@ TEST(ProfileFile, StripsBlanksAndOnePairOfQuotesFromValues) {
         {"Key=\"", "\""},           {"Key=", ""},
         {"Key=a=b", "a=b"},         {"Key=x ; no comment", "x ; no comment"}};
     for (const auto& [line, value] : cases) {
-        const std::string* found = ProfileFile::parse(std::string("[S]\n") + line).find("S", "Key");
+        const ProfileFile profile = ProfileFile::parse(std::string("[S]\n") + line);
+        const std::string* found = profile.find("S", "Key");
         ASSERT_NE(found, nullptr) << line;
         EXPECT_EQ(*found, value) << line;
     }
