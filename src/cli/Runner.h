@@ -11,6 +11,7 @@
 
 #include "sequence/EventSequence.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
