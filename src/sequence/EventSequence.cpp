@@ -7,9 +7,53 @@
 #include "sequence/SequenceLine.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
 
 namespace cadentor {
+
+// Room for `capacity` events, made one after the other.
+class EventSequence::EventBlock {
+public:
+    explicit EventBlock(std::size_t capacity)
+        : storage_(new Slot[capacity]), capacity_(capacity) {} // left unfilled
+    ~EventBlock() {
+        for (std::size_t i = 0; i < used_; ++i)
+            std::launder(reinterpret_cast<SequenceEvent*>(&storage_[i]))->~SequenceEvent();
+    }
+    EventBlock(const EventBlock&) = delete;
+    EventBlock& operator=(const EventBlock&) = delete;
+
+    bool full() const { return used_ == capacity_; }
+    std::size_t capacity() const { return capacity_; }
+    template <typename... Args> SequenceEvent* make(Args&&... args) {
+        SequenceEvent* event = new (&storage_[used_]) SequenceEvent(std::forward<Args>(args)...);
+        ++used_;
+        return event;
+    }
+
+private:
+    struct Slot {
+        alignas(SequenceEvent) std::byte bytes[sizeof(SequenceEvent)];
+    };
+    std::unique_ptr<Slot[]> storage_;
+    std::size_t capacity_;
+    std::size_t used_ = 0;
+};
+
+void EventSequence::append(TimeCode timeCode, const std::string& name, PortId portId,
+                           const std::uint8_t* bytes, std::uint32_t byteCount) {
+    if (blocks_.empty() || blocks_.back()->full()) {
+        // 64 events first, doubling up to 4096 a block: small lists stay small.
+        const std::size_t capacity =
+            blocks_.empty() ? 64 : std::min<std::size_t>(blocks_.back()->capacity() * 2, 4096);
+        blocks_.push_back(std::make_unique<EventBlock>(capacity));
+    }
+    events_.push_back(blocks_.back()->make(timeCode, name, portId, bytes, byteCount, *ports_));
+}
 
 EventSequence::EventSequence(PortSet& ports, SequenceClock& clock)
     : ports_(&ports), clock_(&clock) {}
@@ -20,12 +64,29 @@ EventSequence::~EventSequence() {
     clear();
 }
 
+// Sorting the pointers by the time codes they point at would chase a pointer at every
+// comparison. Instead each event is read once, in order, into a key of its time code and its
+// index; the keys sort with equal time codes in index order, which makes the sort stable.
 void EventSequence::sort() {
-    std::stable_sort(
-        events_.begin(), events_.end(),
-        [](const std::unique_ptr<SequenceEvent>& a, const std::unique_ptr<SequenceEvent>& b) {
+    const std::size_t size = events_.size();
+    if (size < 2)
+        return;
+    if (size > UINT32_MAX) {
+        std::stable_sort(events_.begin(), events_.end(), [](const auto& a, const auto& b) {
             return a->timeCode() < b->timeCode();
         });
+        return;
+    }
+    std::vector<std::uint64_t> keys(size);
+    for (std::size_t i = 0; i < size; ++i)
+        keys[i] = static_cast<std::uint64_t>(events_[i]->timeCode()) << 32 | i;
+    if (std::is_sorted(keys.begin(), keys.end()))
+        return;
+    std::sort(keys.begin(), keys.end());
+    std::vector<SequenceEvent*> ordered(size);
+    for (std::size_t i = 0; i < size; ++i)
+        ordered[i] = events_[keys[i] & UINT32_MAX];
+    events_ = std::move(ordered);
 }
 
 bool EventSequence::validPortId(PortId id) const {
@@ -63,8 +124,7 @@ bool EventSequence::load(const std::string& path) {
                 raiseMessage(MessageId::BadPortId, path + ":" + std::to_string(editorLine));
                 return false;
             }
-            events_.push_back(
-                std::make_unique<SequenceEvent>(timeCode, name, portId, bytes, byteCount, *ports_));
+            append(timeCode, name, portId, bytes, byteCount);
             return true;
         });
     } // the file's bytes are released before sorting
@@ -88,7 +148,7 @@ int EventSequence::count() const {
 SequenceEvent* EventSequence::eventAt(int index) const {
     if (index < 0 || index >= count())
         return nullptr;
-    return events_[static_cast<std::size_t>(index)].get();
+    return events_[static_cast<std::size_t>(index)];
 }
 
 RunOutcome EventSequence::runDue() {
@@ -144,8 +204,7 @@ bool EventSequence::loadCommandList() {
             clear();
             return false;
         }
-        events_.push_back(
-            std::make_unique<SequenceEvent>(0, entry->name, portId, bytes, byteCount, *ports_));
+        append(0, entry->name, portId, bytes, byteCount);
     }
     return true;
 }
@@ -153,6 +212,8 @@ bool EventSequence::loadCommandList() {
 void EventSequence::clear() {
     position_ = -1;
     events_.clear();
+    events_.shrink_to_fit();
+    blocks_.clear();
 }
 
 std::optional<TimeCode> EventSequence::nextDueTime() const {

@@ -76,8 +76,14 @@ public:
 
 private:
     bool validPortId(PortId id) const;
+    void append(TimeCode timeCode, const std::string& name, PortId portId,
+                const std::uint8_t* bytes, std::uint32_t byteCount);
 
-    std::vector<std::unique_ptr<SequenceEvent>> events_;
+    // The events are made in blocks that the sequence owns and destroys in clear(); events_
+    // holds them in execution order. A long sequence thus costs no allocation per event.
+    class EventBlock;
+    std::vector<std::unique_ptr<EventBlock>> blocks_;
+    std::vector<SequenceEvent*> events_;
     CommandTable commands_;
     int position_ = -1;
     PortSet* ports_;
