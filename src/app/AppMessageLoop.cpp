@@ -9,6 +9,7 @@
 #include <ctime>
 #include <sys/timerfd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace cadentor {
 
@@ -71,7 +72,12 @@ int AppMessageLoop::run() {
         idlePass();
         if (quitRequested_)
             break;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        // A wake that came while the pass ran (in a message box's loop) asks for the next pass
+        // now: the loop then only dispatches what is waiting.
+        const bool passDue = std::exchange(wokeDuringPass_, false);
+        QCoreApplication::processEvents(passDue ? QEventLoop::AllEvents
+                                                : QEventLoop::AllEvents |
+                                                      QEventLoop::WaitForMoreEvents);
     }
     cancelWake();
     return quitCode_;
@@ -118,10 +124,13 @@ void AppMessageLoop::cancelWake() {
     itimerspec spec{};
     ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
     drainWake();
+    wokeDuringPass_ = false;
     wakeArmed_ = false;
 }
 
 void AppMessageLoop::drainWake() {
+    if (inPass_)
+        wokeDuringPass_ = true;
     std::uint64_t expirations = 0;
     while (::read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
     }

@@ -6,7 +6,8 @@
 // handler that needs another pass soon (a running sequence) asks for it with wakeAt(); nothing
 // else wakes the loop, so it uses no processor while nothing runs. A pass never starts inside
 // another pass: nested loops (a message box opened while an event executes) dispatch events but
-// run no pass. Key presses are offered to the MessageFilters first, the most recent first.
+// run no pass; a wake that comes meanwhile gives a pass as soon as the running one ends. Key
+// presses are offered to the MessageFilters first, the most recent first.
 
 #include <QObject>
 #include <cstdint>
@@ -77,6 +78,7 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     bool wakeArmed_ = false;
     bool inPass_ = false;
+    bool wokeDuringPass_ = false;
     bool quitRequested_ = false;
     int quitCode_ = 0;
     std::uint64_t passCount_ = 0;

@@ -21,7 +21,6 @@ MainFrame::MainFrame(ViewServices services)
     icon.addFile(QStringLiteral(":/cadentor/icon106-32.png"), QSize(32, 32));
     setWindowIcon(icon);
     setAttribute(Qt::WA_DeleteOnClose, false);
-    setFocusPolicy(Qt::StrongFocus);
 
     view_->initView();
     const QSize client(view_->width(), view_->height() + menuBarHeight());

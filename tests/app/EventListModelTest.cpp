@@ -1,0 +1,176 @@
+#include "app/EventListModel.h"
+
+#include "AppTestSupport.h"
+#include "app/TextDecoding.h"
+#include "support/FakeMilliseconds.h"
+
+#include <QAbstractItemModelTester>
+#include <gtest/gtest.h>
+
+namespace cadentor::test {
+namespace {
+
+// Rows after loading, in time order: 0 A (port 0), 59,999 Run (exec), 60,000 Doc (open),
+// 3,725,500 Fail (exec of a program that does not exist).
+constexpr const char* commands = "A: 0: 41 42\r\n"
+                                 "Run: exec: /bin/true\r\n"
+                                 "Doc: open: /nonexistent/target.txt\r\n"
+                                 "Fail: exec: /nonexistent/program\r\n";
+constexpr const char* sequenceText = "1:2:5.5 Fail\r\n"
+                                     "0:0:59.9995 Run\r\n"
+                                     "0:0:0 A\r\n"
+                                     "0:1:0 Doc\r\n";
+
+class ListModelTest : public ::testing::Test {
+protected:
+    ListModelTest() {
+        testApplication();
+        directory.write("Command.def", commands);
+        directory.write("Config.ini",
+                        "[Common]\nRequire=1\n[Port0]\nDevice=" + pty.slavePath() + "\n");
+        ports.load();
+        sequence.clearAndReloadCommands();
+    }
+
+    void load(const std::string& text) {
+        ASSERT_TRUE(sequence.load(directory.write("sequence.txt", text)));
+        model.setItemCount(sequence.count());
+    }
+
+    QString cell(int row, int column, int role = Qt::DisplayRole) const {
+        return model.data(model.index(row, column), role).toString();
+    }
+
+    Pty pty;
+    TempDir directory;
+    ScopedProgramDirectory programDirectory{directory.path()};
+    RecordingReporter reporter;
+    FakeMilliseconds milliseconds;
+    PortSet ports;
+    SequenceClock clock{milliseconds.source()};
+    EventSequence sequence{ports, clock};
+    EventListModel model{sequence};
+};
+
+TEST_F(ListModelTest, KeepsTheItemModelContractThroughEveryChange) {
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    load(sequenceText);
+    sequence.executeAt(0);
+    model.refreshAll();
+    sequence.loadCommandList();
+    model.setItemCount(sequence.count());
+    sequence.clear();
+    model.setItemCount(sequence.count());
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_TRUE(reporter.reports().empty());
+}
+
+TEST_F(ListModelTest, ShowsThreeColumnsWithTheirHeaders) {
+    EXPECT_EQ(model.columnCount(), 3);
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Time Code");
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Port");
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Event");
+}
+
+TEST_F(ListModelTest, CellsShowTimeCodePortAndName) {
+    load(sequenceText);
+    ASSERT_EQ(model.rowCount(), 4);
+    const struct {
+        const char* time;
+        QString port;
+        const char* name;
+    } rows[] = {
+        {"0:0:0.000", QString::fromStdString(pty.slavePath()), "A"},
+        {"0:0:59.999", "Exec", "Run"},
+        {"0:1:0.000", "Open", "Doc"},
+        {"1:2:5.500", "Exec", "Fail"},
+    };
+    for (int row = 0; row < 4; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(cell(row, 0), rows[row].time);
+        EXPECT_EQ(cell(row, 1), rows[row].port);
+        EXPECT_EQ(cell(row, 2), rows[row].name);
+    }
+    EXPECT_FALSE(model.getCellText(0, 3).has_value());
+}
+
+TEST_F(ListModelTest, RowsTakeTheColoursOfTheirStatus) {
+    load(sequenceText);
+    ASSERT_TRUE(sequence.executeAt(0));  // sent: Done
+    ASSERT_FALSE(sequence.executeAt(3)); // no such program: Failed
+    const struct {
+        int row;
+        QColor text;
+        QColor background;
+    } expected[] = {
+        {0, QColor(51, 51, 51), QColor(204, 204, 255)},
+        {1, QColor(0, 0, 0), QColor(255, 255, 255)},
+        {3, QColor(0, 0, 102), QColor(255, 153, 153)},
+    };
+    for (const auto& row : expected) {
+        for (int column = 0; column < 3; ++column) {
+            SCOPED_TRACE(row.row * 10 + column);
+            const QModelIndex index = model.index(row.row, column);
+            EXPECT_EQ(model.data(index, Qt::ForegroundRole).value<QColor>(), row.text);
+            EXPECT_EQ(model.data(index, Qt::BackgroundRole).value<QColor>(), row.background);
+        }
+    }
+    sequence.rewind();
+    EXPECT_EQ(model.data(model.index(3, 1), Qt::BackgroundRole).value<QColor>(),
+              QColor(255, 255, 255));
+    EXPECT_EQ(pty.read(2), "AB");
+}
+
+TEST_F(ListModelTest, RowsTheSequenceNoLongerHoldsAnswerWithNothing) {
+    load(sequenceText);
+    sequence.clear(); // the item count still says four rows
+    ASSERT_EQ(model.rowCount(), 4);
+    for (int role : {int(Qt::DisplayRole), int(Qt::BackgroundRole), int(Qt::ForegroundRole)})
+        EXPECT_FALSE(model.data(model.index(2, 0), role).isValid());
+    EXPECT_FALSE(model.getRowColours(-1).has_value());
+    EXPECT_FALSE(model.getCellText(4, 0).has_value());
+}
+
+TEST_F(ListModelTest, NamesInShiftJisAndUtf8BothShowAsWritten) {
+    directory.write("Command.def", "\x83\x65\x83\x58\x83\x67: 0: 41\r\n"
+                                   "\xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97: 0: 42\r\n");
+    sequence.clearAndReloadCommands();
+    load("0:0:1 \x83\x65\x83\x58\x83\x67\r\n0:0:2 \xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97\r\n");
+    if (shiftJisAvailable()) {
+        EXPECT_EQ(cell(0, 2), QStringLiteral("テスト"));
+    }
+    EXPECT_EQ(cell(1, 2), QStringLiteral("ランプ"));
+}
+
+struct DecodingCase {
+    const char* bytes;
+    const char16_t* shown;
+    bool needsShiftJis;
+};
+
+class Decoding : public ::testing::TestWithParam<DecodingCase> {};
+
+TEST_P(Decoding, ShowsUtf8ThenShiftJisThenLatin1) {
+    const DecodingCase& c = GetParam();
+    if (c.needsShiftJis && !shiftJisAvailable())
+        GTEST_SKIP() << "no Shift_JIS codec in this build";
+    EXPECT_EQ(decodeBytes(c.bytes), QString::fromUtf16(c.shown));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, Decoding,
+    ::testing::Values(DecodingCase{"PowerOn", u"PowerOn", false},
+                      DecodingCase{"\xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97", u"ランプ", false},
+                      DecodingCase{"\x83\x65\x83\x58\x83\x67", u"テスト", true},
+                      // Half-width katakana in Shift_JIS, not valid UTF-8.
+                      DecodingCase{"\xB1\xB2", u"ｱｲ", true},
+                      // A surrogate in UTF-8 form and 0xFF are valid in neither: Latin-1.
+                      DecodingCase{"\xED\xA0\x80\xFF", u"\u00ED\u00A0\u0080\u00FF", false},
+                      DecodingCase{"caf\xE9!\xFF", u"caf\u00E9!\u00FF", false}));
+
+TEST(WidgetLines, CrLfAndLoneCrBecomeLineFeeds) {
+    EXPECT_EQ(toWidgetLines("a\r\nb\rc\n"), "a\nb\nc\n");
+}
+
+} // namespace
+} // namespace cadentor::test
