@@ -1,9 +1,8 @@
 #pragma once
-// What the sequence tests share: a program directory with Command.def and Config.ini, a port
-// set over real devices (ptys), a sequence clock over a fake millisecond counter, and a way to
-// wait for the marks that started programs leave behind.
+// Shared by the sequence tests: a program directory with Command.def and Config.ini, a port
+// set over real devices (ptys), a clock over a fake counter, and waiting for the marks that
+// started programs leave.
 
-#include "commands/CommandDefinition.h"
 #include "ports/PortSet.h"
 #include "sequence/EventSequence.h"
 #include "sequence/SequenceClock.h"
@@ -17,7 +16,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace cadentor::test {
@@ -25,28 +23,14 @@ namespace cadentor::test {
 inline const char* const NoPorts = "[Common]\r\nRequire=0\r\n";
 
 inline std::string onePort(const std::string& device) {
-    return "[Common]\nRequire=1\n[Port0]\nDevice=" + device + "\nBaudRate=9600\n";
-}
-
-// Hex bytes of `text` as a Command.def byte list, e.g. "41 42".
-inline std::string hexBytes(std::string_view text) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (!out.empty())
-            out += ' ';
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
+    return "[Common]\nRequire=1\n[Port0]\nDevice=" + device + "\n";
 }
 
 // The contents of `path` once it exists, or nothing after `timeoutMs`.
 inline std::optional<std::string> waitForFile(const std::string& path, int timeoutMs = 10000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
-        std::ifstream in(path, std::ios::binary);
-        if (in) {
+        if (std::ifstream in{path, std::ios::binary}) {
             std::ostringstream contents;
             contents << in.rdbuf();
             return contents.str();
@@ -56,10 +40,11 @@ inline std::optional<std::string> waitForFile(const std::string& path, int timeo
     return std::nullopt;
 }
 
-// A script in `dir` that writes its arguments, one a line, to <script>.out once it has them all.
-inline std::string writeArgumentRecorder(const TempDir& dir, const std::string& name) {
-    const std::string path = dir.write(
-        name, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.out\"\n");
+// An executable `dir`/name that writes its arguments, one a line, to <script>.out at once.
+inline std::string writeScript(
+    const TempDir& dir, const std::string& name,
+    const std::string& body = "printf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.out\"") {
+    const std::string path = dir.write(name, "#!/bin/sh\n" + body + "\n");
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     return path;
 }
@@ -72,16 +57,14 @@ struct SequenceSetup {
     SequenceClock clock{ms.source()};
     EventSequence sequence{ports, clock};
 
-    // Writes both files, then does what Initialize does: ports first, then the commands.
+    // Writes both files, then loads the ports and the commands, as Initialize does.
     bool configure(const std::string& config, const std::string& commandDef) {
         dir.write("Config.ini", config);
         dir.write("Command.def", commandDef);
         ports.load();
         return sequence.clearAndReloadCommands();
     }
-    bool load(std::string_view bytes, const std::string& name = "sequence.txt") {
-        return sequence.load(dir.write(name, bytes));
-    }
+    bool load(std::string_view bytes) { return sequence.load(dir.write("sequence.txt", bytes)); }
     std::vector<std::pair<TimeCode, std::string>> events() const {
         std::vector<std::pair<TimeCode, std::string>> result;
         for (int i = 0; i < sequence.count(); ++i)
