@@ -2,8 +2,10 @@
 // What exec and open events hand to the system.
 //
 // exec: the command line is split into words (blanks separate; single or double quotes group;
-// no shell, no expansion), the first word is the program (searched on PATH) and the program is
-// started detached: the launcher never waits for it, keeps no hold on it and leaves no zombie.
+// no shell, no expansion), the first word is the program (searched on PATH when it has no '/')
+// and the program is started detached: in a session of its own, with default signal handling
+// and none of our descriptors beyond 0, 1 and 2. The launcher never waits for it, keeps no hold
+// on it and leaves no zombie. A file that the kernel cannot run is not handed to a shell.
 // open: a target without a URL scheme must exist as a path; the target is then handed to the
 // opener program (xdg-open, found on PATH) in the same detached way.
 // Both succeed when the program was started, and show no message.
@@ -14,10 +16,15 @@
 
 namespace cadentor {
 
+// Quotes may start anywhere in a word and join with what is around them ("a'b c'd" is one word
+// "ab cd"); a quote of the other kind inside them is an ordinary byte; backslashes are ordinary
+// bytes. A quote that is never closed takes the rest of the line into the word.
 std::vector<std::string> splitCommandLine(std::string_view commandLine);
 
 // The command line is cut at its first zero byte.
 bool startProgram(std::string_view commandLine);
+// The target is cut at its first zero byte. It has a URL scheme when it starts with a letter
+// and one or more letters, digits, '+', '-' or '.', then ':' ("C:\x" is a path).
 bool openTarget(std::string_view target);
 
 } // namespace cadentor
