@@ -288,6 +288,7 @@ struct Figures {
     std::size_t wrongBytes = 0; // bytes that differ or are missing
     bool inOrder = true;
     double p50 = 0, p99 = 0, max = 0; // ms
+    std::size_t over1ms = 0;          // events more than 1 ms late
 };
 
 double percentile(std::vector<double> sorted, double p) {
@@ -331,14 +332,17 @@ Figures analyse(const Measurement& m, const std::string& expected,
     f.p50 = percentile(lateness, 0.50);
     f.p99 = percentile(lateness, 0.99);
     f.max = lateness.empty() ? NAN : lateness.back();
+    f.over1ms = static_cast<std::size_t>(lateness.end() -
+                                         std::upper_bound(lateness.begin(), lateness.end(), 1.0));
     return f;
 }
 
 void printRow(const std::string& variant, const std::string& program, const Measurement& m,
               const Figures& f) {
-    std::printf("%-12s %-13s %4d %-8s %6zu %9.3f %9.3f %9.3f %8.2f %7.3f %6.2f\n", variant.c_str(),
-                program.c_str(), m.exitCode, f.inOrder ? "yes" : "NO", f.wrongBytes, f.p50, f.p99,
-                f.max, m.wallS, m.cpuS, m.wallS > 0 ? 100.0 * m.cpuS / m.wallS : 0.0);
+    std::printf("%-12s %-13s %4d %-8s %6zu %9.3f %9.3f %9.3f %6zu %8.2f %7.3f %6.2f\n",
+                variant.c_str(), program.c_str(), m.exitCode, f.inOrder ? "yes" : "NO",
+                f.wrongBytes, f.p50, f.p99, f.max, f.over1ms, m.wallS, m.cpuS,
+                m.wallS > 0 ? 100.0 * m.cpuS / m.wallS : 0.0);
     std::fflush(stdout);
 }
 
@@ -402,8 +406,9 @@ int main(int argc, char** argv) {
     std::printf("load average before: %s (%ld CPUs)\n", loadAverage().c_str(), cpus);
     std::printf("lateness: arrival at the pty master minus the first event's arrival, minus the "
                 "time-code difference\n\n");
-    std::printf("%-12s %-13s %4s %-8s %6s %9s %9s %9s %8s %7s %6s\n", "variant", "program", "exit",
-                "in order", "wrong", "p50 ms", "p99 ms", "max ms", "wall s", "cpu s", "cpu %");
+    std::printf("%-12s %-13s %4s %-8s %6s %9s %9s %9s %6s %8s %7s %6s\n", "variant", "program",
+                "exit", "in order", "wrong", "p50 ms", "p99 ms", "max ms", ">1 ms", "wall s",
+                "cpu s", "cpu %");
 
     int status = 0;
     for (const Variant& variant : {steady(events), bursts(events)}) {
