@@ -197,16 +197,18 @@ void SequenceRunner::printOutcome(int index) {
 }
 
 // The millisecond counter is CLOCK_MONOTONIC in whole milliseconds, so the counter reaches
-// `reading` at the start of that millisecond. An idle call (nothing ran) whose event the
-// counter says is due already cannot happen with one clock; should it ever, the next call
-// comes a fraction of a millisecond later instead of spinning.
-bool SequenceRunner::sleepUntilReading(std::uint32_t reading, bool afterIdleCall) {
+// readingAt(due) at the start of a millisecond: `due` minus the sequence time now, in
+// milliseconds, from the start of the current one. The distance is taken in sequence time,
+// as runDue compares, so an event more than 2^31 ms ahead is still ahead. An idle call
+// (nothing ran) whose event is due already cannot happen with one clock; should it ever, the
+// next call comes a fraction of a millisecond later instead of spinning.
+bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
     std::uint64_t nowNs = monotonicNanoseconds();
     std::uint64_t nowMs = nowNs / 1000000u;
-    auto ahead = static_cast<std::int32_t>(reading - static_cast<std::uint32_t>(nowMs));
-    if (ahead <= 0)
+    TimeCode elapsed = clock_.elapsedAt(static_cast<std::uint32_t>(nowMs));
+    if (due <= elapsed)
         return afterIdleCall ? signals_.sleepUntil(nowNs + 200000u) : signals_.received() == 0;
-    return signals_.sleepUntil((nowMs + static_cast<std::uint64_t>(ahead)) * 1000000u);
+    return signals_.sleepUntil((nowMs + (due - elapsed)) * 1000000u);
 }
 
 int SequenceRunner::run() {
@@ -240,7 +242,7 @@ int SequenceRunner::run() {
         if (outcome == RunOutcome::Finished)
             return anyFailed ? ExitFailed : ExitDone;
         std::optional<TimeCode> next = sequence_.nextDueTime();
-        if (next && !sleepUntilReading(clock_.readingAt(*next), outcome == RunOutcome::NothingDue))
+        if (next && !sleepUntilDue(*next, outcome == RunOutcome::NothingDue))
             return stoppedBy(signals_.received());
     }
 }

@@ -63,7 +63,7 @@ public:
 
 private:
     void printOutcome(int index);
-    bool sleepUntilReading(std::uint32_t reading, bool afterIdleCall);
+    bool sleepUntilDue(TimeCode due, bool afterIdleCall);
 
     EventSequence& sequence_;
     SequenceClock& clock_;

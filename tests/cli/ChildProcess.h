@@ -30,6 +30,7 @@ public:
     // Waits for the exit, collecting output; not exited when `timeoutMs` passed first.
     ExitStatus wait(int timeoutMs = 20000);
     void sendSignal(int signal);
+    pid_t pid() const { return pid_; }
 
     // What arrived so far and was not taken by readLine.
     const std::string& out() const { return out_; }

@@ -277,6 +277,37 @@ TEST_F(Runner, StartedProgramsGetNoBlockedOrIgnoredStopSignals) {
         EXPECT_EQ(std::stoul(mask, nullptr, 16) & stopBits, 0u) << key << " " << mask;
 }
 
+// The count of times the process gave up the processor (slept) so far.
+long voluntarySwitches(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    long value = -1;
+    while (status >> key)
+        if (key == "voluntary_ctxt_switches:" && status >> value)
+            return value;
+    return -1;
+}
+
+TEST_F(Runner, AnEventDaysAheadIsAwaitedInOneSleep) {
+    configurePorts({&port0});
+    dir.write("Command.def", "First: 0: 31\nFar: 0: 32\n");
+    // 1000 hours ahead: beyond half the range of the millisecond counter.
+    ChildProcess child(start({sequence("0:0:0 First\n1000:0:0 Far\n")}));
+    std::string line;
+    ASSERT_TRUE(child.readLine(line)) << child.err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    long before = voluntarySwitches(child.pid());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    long after = voluntarySwitches(child.pid());
+
+    ASSERT_GE(before, 0);
+    // Waking every fraction of a millisecond would give hundreds.
+    EXPECT_LT(after - before, 10);
+    child.sendSignal(SIGTERM);
+    EXPECT_EQ(child.wait(10000).code, 143);
+    EXPECT_EQ(port0.read(1, 2000), "1");
+}
+
 struct StopCase {
     int signal;
     int code;
