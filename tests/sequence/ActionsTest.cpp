@@ -64,31 +64,38 @@ TEST_F(ProgramStart, ProgramThatCannotRunFailsWithoutMessage) {
 }
 
 // Whatever state this process is in, the program gets its own session, default signal
-// handling and none of our descriptors beyond 0, 1 and 2.
+// handling, an empty signal mask and none of our descriptors beyond 0, 1 and 2.
 TEST_F(ProgramStart, ProgramStartsDetachedAndClean) {
     const int opened = ::open("/dev/null", O_RDONLY); // inheritable on purpose
     ASSERT_EQ(::dup2(opened, 57), 57);
     ::close(opened);
-    struct sigaction ignore {
-    }, previous{};
+    struct sigaction ignore {};
+    struct sigaction previous {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGUSR1, &ignore, &previous);
+    sigset_t blocked, previousMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR2);
+    ::sigprocmask(SIG_BLOCK, &blocked, &previousMask);
     const std::string out = dir.file("state");
-    const bool started = startProgram(
-        "/bin/sh -c 'set -- $(cut -d\" \" -f6 /proc/$$/stat); echo \"$$ $1 $(grep SigIgn "
-        "/proc/$$/status | cut -f2) $(ls /proc/$$/fd | tr \"\\n\" \" \")\" > " +
-        out + ".tmp && mv " + out + ".tmp " + out + "'");
+    const bool started =
+        startProgram("/bin/sh -c 'set -- $(cut -d\" \" -f6 /proc/$$/stat); echo \"$$ $1 "
+                     "$(grep -E \"^Sig(Ign|Blk)\" /proc/$$/status | cut -f2 | tr \"\\n\" \" \")"
+                     "$(ls /proc/$$/fd | tr \"\\n\" \" \")\" > " +
+                     out + ".tmp && mv " + out + ".tmp " + out + "'");
+    ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     ::sigaction(SIGUSR1, &previous, nullptr);
     ::close(57);
     ASSERT_TRUE(started);
     const std::optional<std::string> state = test::waitForFile(out);
     ASSERT_TRUE(state);
     std::istringstream fields(*state);
-    std::string pid, session, ignored, fds;
-    fields >> pid >> session >> ignored;
+    std::string pid, session, blockedMask, ignoredMask, fds;
+    fields >> pid >> session >> blockedMask >> ignoredMask;
     std::getline(fields, fds);
     EXPECT_EQ(pid, session) << *state;
-    EXPECT_EQ(ignored, "0000000000000000") << *state;
+    EXPECT_EQ(blockedMask, "0000000000000000") << *state;
+    EXPECT_EQ(ignoredMask, "0000000000000000") << *state;
     EXPECT_EQ(fds.find(" 57 "), std::string::npos) << *state;
 }
 
