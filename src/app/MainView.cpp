@@ -17,7 +17,10 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <QTimerEvent>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 static void initialiseResources() {
     Q_INIT_RESOURCE(cadentor);
@@ -36,6 +39,8 @@ const char* stopBitsWord(std::uint8_t code) {
     static const char* const words[] = {"1bit", "1.5bits", "2bits"};
     return code < 3 ? words[code] : "";
 }
+
+constexpr std::int64_t millisecondNs = 1000000;
 
 QPixmap loadBitmap(int id) {
     return QPixmap(QStringLiteral(":/cadentor/bitmap%1.png").arg(id));
@@ -100,7 +105,7 @@ PortInfoEdit::PortInfoEdit(QWidget* parent) : QPlainTextEdit(parent) {
 
 void PortInfoEdit::setRawText(const std::string& text) {
     raw_ = text;
-    QString shown = toWidgetLines(decodeBytes(text));
+    QString shown = decodeLines(text);
     if (shown.endsWith(QLatin1Char('\n')))
         shown.chop(1);
     setPlainText(shown);
@@ -395,6 +400,24 @@ void MainView::onIdle() {
             loop_->cancelWake();
         return;
     }
+    // When the next event falls due within the millisecond that the pass would wait anyway,
+    // the pass sleeps until that instant and runs it at once, so that repaints waiting in the
+    // queue cannot make it late. A few such rounds at most, then the queue is served.
+    constexpr int rounds = 4;
+    for (int round = 1;; ++round) {
+        runDueEvents();
+        updateTimeDisplay();
+        if (round == rounds || clock_->isPaused())
+            break;
+        const std::optional<std::int64_t> due = nextDueInstant();
+        if (!due || *due - AppMessageLoop::monotonicNanoseconds() > millisecondNs)
+            break;
+        sleepUntil(*due);
+    }
+    scheduleNextPass();
+}
+
+void MainView::runDueEvents() {
     RunOutcome outcome;
     {
         Depth depth(executing_);
@@ -419,8 +442,25 @@ void MainView::onIdle() {
     case RunOutcome::NothingDue:
         break;
     }
-    updateTimeDisplay();
-    scheduleNextPass();
+}
+
+std::optional<std::int64_t> MainView::nextDueInstant() const {
+    // The clock counts whole milliseconds of CLOCK_MONOTONIC, so an event due at reading R is
+    // due from the start of millisecond R.
+    const std::optional<TimeCode> due = sequence_.nextDueTime();
+    if (!due)
+        return std::nullopt;
+    const std::int64_t now = AppMessageLoop::monotonicNanoseconds();
+    const auto ahead = static_cast<std::int32_t>(clock_->readingAt(*due) - clock_->now());
+    return (now / millisecondNs + ahead) * millisecondNs;
+}
+
+void MainView::sleepUntil(std::int64_t monotonicNs) {
+    timespec until{};
+    until.tv_sec = static_cast<time_t>(monotonicNs / 1000000000);
+    until.tv_nsec = static_cast<long>(monotonicNs % 1000000000);
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
 }
 
 void MainView::scheduleNextPass() {
@@ -431,17 +471,10 @@ void MainView::scheduleNextPass() {
         return;
     }
     // The next pass comes within a millisecond, or at the instant the next event falls due if
-    // that is sooner. The clock counts whole milliseconds of CLOCK_MONOTONIC, so an event due at
-    // reading R is due from the start of millisecond R.
-    constexpr std::int64_t millisecond = 1000000;
-    const std::int64_t now = AppMessageLoop::monotonicNanoseconds();
-    std::int64_t deadline = now + millisecond;
-    if (std::optional<TimeCode> due = sequence_.nextDueTime()) {
-        const auto ahead = static_cast<std::int32_t>(clock_->readingAt(*due) - clock_->now());
-        const std::int64_t dueAt = (now / millisecond + ahead) * millisecond;
-        if (dueAt < deadline)
-            deadline = dueAt;
-    }
+    // that is sooner.
+    std::int64_t deadline = AppMessageLoop::monotonicNanoseconds() + millisecondNs;
+    if (const std::optional<std::int64_t> due = nextDueInstant())
+        deadline = std::min(deadline, *due);
     loop_->wakeAt(deadline);
 }
 

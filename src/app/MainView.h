@@ -122,6 +122,10 @@ protected:
 private:
     void buildForm();
     void setItemCount();
+    void runDueEvents();
+    // The CLOCK_MONOTONIC instant at which the next event falls due, if there is one.
+    std::optional<std::int64_t> nextDueInstant() const;
+    static void sleepUntil(std::int64_t monotonicNs);
     void scheduleNextPass();
     bool replacingAllowed() const;
 

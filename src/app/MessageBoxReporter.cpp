@@ -6,13 +6,19 @@
 
 namespace cadentor {
 
-void showMessageBox(const ErrorReport& report) {
-    QMessageBox box(QMessageBox::Critical, decodeBytes(report.caption),
-                    toWidgetLines(decodeBytes(report.text)), QMessageBox::Ok);
+void prepareMessageBox(QMessageBox& box, const ErrorReport& report) {
+    box.setIcon(QMessageBox::Critical);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setWindowTitle(decodeBytes(report.caption));
     box.setTextFormat(Qt::PlainText);
+    box.setText(decodeLines(report.text));
+    box.setDetailedText(report.detail.empty() ? QString() : decodeBytes(report.detail));
     box.setWindowModality(Qt::ApplicationModal);
-    if (!report.detail.empty())
-        box.setDetailedText(decodeBytes(report.detail));
+}
+
+void showMessageBox(const ErrorReport& report) {
+    QMessageBox box;
+    prepareMessageBox(box, report);
     box.exec();
 }
 

@@ -5,7 +5,13 @@
 
 #include "messages/Messages.h"
 
+class QMessageBox;
+
 namespace cadentor {
+
+// Gives `box` the error icon, the OK button, the caption, the text and the detail of `report`,
+// application-modal.
+void prepareMessageBox(QMessageBox& box, const ErrorReport& report);
 
 // Shows `report` and returns when the operator has dismissed the box.
 void showMessageBox(const ErrorReport& report);

@@ -71,11 +71,22 @@ QString decodeBytes(std::string_view bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-QString toWidgetLines(const QString& text) {
-    QString lines = text;
-    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return lines;
+QString decodeLines(std::string_view bytes) {
+    QString text;
+    std::size_t start = 0;
+    while (start <= bytes.size()) {
+        std::size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        text += decodeBytes(bytes.substr(start, end - start));
+        if (end == bytes.size())
+            break;
+        text += QLatin1Char('\n');
+        // CR LF is one line end.
+        start = end +
+                ((bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') ? 2 : 1);
+    }
+    return text;
 }
 
 } // namespace cadentor

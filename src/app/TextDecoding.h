@@ -10,10 +10,12 @@ namespace cadentor {
 
 QString decodeBytes(std::string_view bytes);
 
+// A text of several lines (CR LF, CR or LF ends) whose lines may come from different sources,
+// such as a message from our table and a name from the operator's file: each line is decoded
+// on its own, and the lines are joined with LF as the widgets want them.
+QString decodeLines(std::string_view bytes);
+
 // Whether this build's text codecs know Shift_JIS (they may lack it without ICU).
 bool shiftJisAvailable();
-
-// A text with CR LF (or a lone CR) line ends as the widgets want it, with LF.
-QString toWidgetLines(const QString& text);
 
 } // namespace cadentor

@@ -168,8 +168,14 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodingCase{"\xED\xA0\x80\xFF", u"\u00ED\u00A0\u0080\u00FF", false},
                       DecodingCase{"caf\xE9!\xFF", u"caf\u00E9!\u00FF", false}));
 
-TEST(WidgetLines, CrLfAndLoneCrBecomeLineFeeds) {
-    EXPECT_EQ(toWidgetLines("a\r\nb\rc\n"), "a\nb\nc\n");
+TEST(LineDecoding, EveryLineEndBecomesOneLineFeed) {
+    EXPECT_EQ(decodeLines("a\r\nb\rc\n\nd"), "a\nb\nc\n\nd");
+    EXPECT_EQ(decodeLines(""), "");
+}
+
+TEST(LineDecoding, EachLineIsDecodedOnItsOwn) {
+    // A UTF-8 line followed by a Latin-1 one: decoded together, neither would survive.
+    EXPECT_EQ(decodeLines("\xE3\x83\xA9\r\ncaf\xE9"), QStringLiteral("ラ\ncafé"));
 }
 
 } // namespace
