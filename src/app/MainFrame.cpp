@@ -50,8 +50,6 @@ bool MainFrame::preTranslateMessage(QObject* receiver, QEvent* event) {
 void MainFrame::resizeEvent(QResizeEvent* event) {
     if (!isMinimized()) {
         // The view covers the whole client area; the strip below the form shows its background.
-        view_->setMinimumSize(0, 0);
-        view_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         view_->setGeometry(rect());
     }
     QWidget::resizeEvent(event);

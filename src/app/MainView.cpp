@@ -137,7 +137,7 @@ void MainView::buildForm() {
     const QFont font = formFont();
     setFont(font);
     const DialogBaseUnits base = dialogBaseUnits(font);
-    setFixedSize(unitsToPixels(formUnits, base));
+    resize(unitsToPixels(formUnits, base));
 
     QWidget* previousTabStop = nullptr;
     for (const ControlTemplate& entry : formControls()) {

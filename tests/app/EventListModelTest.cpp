@@ -65,13 +65,6 @@ TEST_F(ListModelTest, KeepsTheItemModelContractThroughEveryChange) {
     EXPECT_TRUE(reporter.reports().empty());
 }
 
-TEST_F(ListModelTest, ShowsThreeColumnsWithTheirHeaders) {
-    EXPECT_EQ(model.columnCount(), 3);
-    EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Time Code");
-    EXPECT_EQ(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Port");
-    EXPECT_EQ(model.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Event");
-}
-
 TEST_F(ListModelTest, CellsShowTimeCodePortAndName) {
     load(sequenceText);
     ASSERT_EQ(model.rowCount(), 4);

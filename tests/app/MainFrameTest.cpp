@@ -40,16 +40,6 @@ TEST(DialogUnits, BaseUnitsComeFromTheFontsLettersAndHeight) {
               QRect(base.x, base.y, 10 * base.x, 2 * base.y));
 }
 
-TEST(DialogUnits, TheFormFontIsTheJapaneseGothicAtNinePoints) {
-    testApplication();
-    const QFont font = formFont();
-    EXPECT_EQ(font.pointSize(), 9);
-    // The metric twin is installed with the program's dependencies.
-    EXPECT_TRUE(font.family() == QStringLiteral("ＭＳ Ｐゴシック") ||
-                font.family() == QStringLiteral("IPAPGothic"))
-        << font.family().toStdString();
-}
-
 class FrameTest : public ::testing::Test {
 protected:
     FrameTest() : fixture("A: 0: 41\r\n") { fixture.open(); }
@@ -118,6 +108,9 @@ TEST_F(FrameTest, ListHasItsColumnsAtFifthsOfItsWidth) {
     EXPECT_EQ(list->columnWidth(0), width / 5);
     EXPECT_EQ(list->columnWidth(1), width / 5);
     EXPECT_EQ(list->columnWidth(2), 3 * width / 5);
+    const QStringList headers{"Time Code", "Port", "Event"};
+    for (int column = 0; column < 3; ++column)
+        EXPECT_EQ(list->model()->headerData(column, Qt::Horizontal).toString(), headers[column]);
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_FALSE(list->isSortingEnabled());

@@ -42,17 +42,5 @@ TEST_F(MessageBoxTest, ShowsTheCommandNameOnItsOwnLineAndNoDetailWhenThereIsNone
     EXPECT_TRUE(box.detailedText().isEmpty());
 }
 
-TEST(MessageBoxReporter, BecomesTheReporterAndGivesTheOldOneBack) {
-    int calls = 0;
-    Reporter before = setReporter([&](const ErrorReport&) { ++calls; });
-    Reporter mine = installMessageBoxReporter();
-    mine({});
-    EXPECT_EQ(calls, 1);
-    Reporter boxes = setReporter(before);
-    auto* function = boxes.target<void (*)(const ErrorReport&)>();
-    ASSERT_NE(function, nullptr);
-    EXPECT_EQ(*function, &showMessageBox);
-}
-
 } // namespace
 } // namespace cadentor::test
