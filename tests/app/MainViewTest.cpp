@@ -2,6 +2,7 @@
 #include "app/FormTemplate.h"
 
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
@@ -300,6 +301,25 @@ TEST_F(FailingPortTest, SkipErrorPassesOverTheFailure) {
     EXPECT_EQ(background(1), paleRed);
     EXPECT_EQ(background(2), paleBlue);
     EXPECT_EQ(view().sequence().currentIndex(), 2);
+}
+
+TEST_F(FailingPortTest, NoPassRunsWhileAMessageIsOpenAndTheOverdueEventFollows) {
+    // A reporter that stays open for 300 ms with its own event loop, as a message box does.
+    std::string sentBeforeClosing = "none";
+    Reporter recording = setReporter([&](const ErrorReport&) {
+        QEventLoop box;
+        QTimer::singleShot(300, &box, &QEventLoop::quit);
+        box.exec();
+        sentBeforeClosing = fixture.pty0.read(0, 1);
+    });
+    click(1012);
+    click(1001);
+    ASSERT_TRUE(runUntilManual());
+    setReporter(recording);
+    // B fell due while the box was open; it is sent only once the box has closed.
+    EXPECT_EQ(sentBeforeClosing, "A");
+    EXPECT_EQ(fixture.pty0.read(1), "B");
+    EXPECT_EQ(background(2), paleBlue);
 }
 
 TEST(ViewStartUp, ReportsThePortFailureFirstThenTheCommandFileAndCarriesOn) {
