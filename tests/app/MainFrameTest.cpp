@@ -12,8 +12,11 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace cadentor::test {
 namespace {
@@ -152,33 +155,77 @@ TEST_F(FrameTest, ClosingTheWindowEndsTheLoopWithCodeOne) {
     EXPECT_EQ(fixture.loop.run(), 1);
 }
 
-// The real program, copied next to a Config.ini without ports so that it opens nothing, is
-// started with Qt options that would make Qt fail: it must ignore them and keep running.
-TEST(Program, IgnoresItsCommandLine) {
+// The real program, copied next to its own Config.ini and Command.def, started offscreen.
+class ProgramProcess {
+public:
+    ProgramProcess(const std::string& config, std::vector<std::string> arguments = {}) {
+        const std::string program = directory.file("cadentor");
+        std::filesystem::copy_file(CADENTOR_APP_BINARY, program);
+        directory.write("Config.ini", config);
+        directory.write("Command.def", "A: exec: /bin/true\n");
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid = ::fork();
+        if (pid == 0) {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+    }
+    ~ProgramProcess() {
+        if (pid > 0 && !ended) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+    }
+    // Whether the process ended within `timeoutMs`.
+    bool waitForEnd(int timeoutMs) {
+        for (int waited = 0; waited <= timeoutMs && !ended; waited += 10) {
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            if (!ended)
+                ::usleep(10000);
+        }
+        return ended;
+    }
+
     TempDir directory;
-    const std::string program = directory.file("cadentor");
-    std::filesystem::copy_file(CADENTOR_APP_BINARY, program);
-    directory.write("Config.ini", "[Common]\nRequire=0\n");
-    directory.write("Command.def", "A: exec: /bin/true\n");
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::execl(program.c_str(), program.c_str(), "-platform", "no-such-platform", "-style",
-                "no-such-style", "--bogus", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    pid_t pid = -1;
     int status = 0;
-    pid_t done = 0;
-    for (int i = 0; i < 150 && done == 0; ++i) {
-        done = ::waitpid(child, &status, WNOHANG);
-        ::usleep(10000);
+    bool ended = false;
+};
+
+bool heldExclusively(const Pty& pty) {
+    int held = 0;
+    return ::ioctl(pty.slaveFd(), TIOCGEXCL, &held) == 0 && held != 0;
+}
+
+// Options that would make Qt fail if it saw them.
+TEST(Program, IgnoresItsCommandLine) {
+    ProgramProcess process("[Common]\nRequire=0\n",
+                           {"-platform", "no-such-platform", "-style", "no-such-style", "--bogus"});
+    ASSERT_GT(process.pid, 0);
+    EXPECT_FALSE(process.waitForEnd(1500))
+        << "the program ended at once, status " << process.status;
+}
+
+TEST(Program, SigtermClosesTheWindowAndThePortsAndExitsWithOne) {
+    Pty pty;
+    ProgramProcess process("[Common]\nRequire=1\n[Port0]\nDevice=" + pty.slavePath() + "\n");
+    ASSERT_GT(process.pid, 0);
+    bool opened = false;
+    for (int waited = 0; waited < 10000 && !opened; waited += 10) {
+        opened = heldExclusively(pty);
+        if (!opened)
+            ::usleep(10000);
     }
-    EXPECT_EQ(done, 0) << "the program ended at once, status " << status;
-    if (done == 0) {
-        ::kill(child, SIGTERM);
-        ::waitpid(child, &status, 0);
-    }
+    ASSERT_TRUE(opened) << "the program never opened its port";
+    ::kill(process.pid, SIGTERM);
+    ASSERT_TRUE(process.waitForEnd(10000));
+    ASSERT_TRUE(WIFEXITED(process.status)) << process.status;
+    EXPECT_EQ(WEXITSTATUS(process.status), 1);
+    EXPECT_FALSE(heldExclusively(pty));
 }
 
 } // namespace
