@@ -15,7 +15,7 @@ namespace cadentor {
 class MainFrame : public QWidget, public MessageFilter {
 public:
     // Creates the view and initialises it (ports opened, Command.def read), then registers the
-    // frame as the loop's message filter. `loop` may be null (then AppMessageLoop::current()).
+    // frame as the message filter of services.loop (by default AppMessageLoop::current()).
     explicit MainFrame(ViewServices services = {});
     ~MainFrame() override;
 

@@ -110,7 +110,6 @@ public:
     SequenceClock& clock() const { return *clock_; }
     int blinkTimerId() const { return blinkTimerId_; }
     int shownBitmap() const { return shownBitmap_; }
-    bool automaticMode() const;
     std::string portInformation() const;
     // The first selected row, or -1.
     int selectedRow() const;
