@@ -355,10 +355,6 @@ void MainView::timerEvent(QTimerEvent* event) {
     QWidget::timerEvent(event);
 }
 
-bool MainView::automaticMode() const {
-    return blinkTimerId_ == 0 && !clock_->isPaused();
-}
-
 void MainView::enterAutomaticMode() {
     if (blinkTimerId_ != 0) {
         blink_.stop();
