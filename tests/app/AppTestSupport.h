@@ -1,8 +1,9 @@
 #pragma once
 // What the desktop program's tests share: one QApplication for the whole test program, and a
-// form over ptys with a recording reporter, driven through the real widgets.
+// form over two ptys with a recording reporter, driven through the real widgets.
 
 #include "app/AppMessageLoop.h"
+#include "app/FormTemplate.h"
 #include "app/MainFrame.h"
 #include "app/MainView.h"
 #include "ports/PortSet.h"
@@ -12,13 +13,20 @@
 #include "support/TempDir.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QLabel>
+#include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 // Lets the test framework print Qt strings in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -31,11 +39,8 @@ inline QApplication& testApplication() {
     static int argc = 1;
     static char name[] = "app_tests";
     static char* argv[] = {name, nullptr};
-    static QApplication* application = [] {
-        auto* app = new QApplication(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-        return app;
-    }();
+    static QApplication* application = new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
     return *application;
 }
 
@@ -59,35 +64,30 @@ inline bool runLoopUntil(AppMessageLoop& loop, const std::function<bool()>& done
     return done();
 }
 
-// A program directory with Config.ini naming two ptys, a Command.def, and the frame over them.
+// A program directory with a Command.def and a Config.ini (by default naming the two ptys, the
+// second at 38400 bps, even parity, two stop bits), and the frame over them.
 class FormFixture : private ApplicationFirst {
 public:
-    explicit FormFixture(const std::string& commands, const std::string& config = {}) {
+    explicit FormFixture(const std::string& commands, std::string config = {}) {
+        if (config.empty())
+            config = "[Common]\r\nRequire=2\r\n[Port0]\r\nDevice=" + pty0.slavePath() +
+                     "\r\n[Port1]\r\nDevice=" + pty1.slavePath() +
+                     "\r\nBaudRate=38400\r\nParity=1\r\nStopBits=2\r\n";
         directory.write("Command.def", commands);
-        directory.write("Config.ini", config.empty() ? defaultConfig() : config);
-    }
-
-    std::string defaultConfig() const {
-        return "[Common]\r\nRequire=2\r\n[Port0]\r\nDevice=" + pty0.slavePath() +
-               "\r\n[Port1]\r\nDevice=" + pty1.slavePath() +
-               "\r\nBaudRate=38400\r\nParity=1\r\nStopBits=2\r\n";
+        directory.write("Config.ini", config);
     }
 
     // Creates the frame (its view initialises: ports opened, Command.def read).
     MainFrame& open() {
-        ViewServices services;
-        services.ports = &ports;
-        services.clock = &clock;
-        services.loop = &loop;
-        services.chooseFile = [this](QWidget*) {
-            ++dialogs;
-            return answer;
-        };
+        ViewServices services{&ports, &clock, &loop, [this](QWidget*) {
+                                  ++dialogs;
+                                  return answer;
+                              }};
         frame = std::make_unique<MainFrame>(std::move(services));
         return *frame;
     }
-
     MainView& view() { return frame->view(); }
+    void click(int id) { QTest::mouseClick(view().control(id), Qt::LeftButton); }
 
     Pty pty0;
     Pty pty1;

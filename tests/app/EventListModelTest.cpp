@@ -1,46 +1,42 @@
+// The list model, and how texts are shown in the list and in message boxes.
 #include "app/EventListModel.h"
 
 #include "AppTestSupport.h"
+#include "app/MessageBoxReporter.h"
 #include "app/TextDecoding.h"
 #include "support/FakeMilliseconds.h"
 
 #include <QAbstractItemModelTester>
-#include <gtest/gtest.h>
+#include <QMessageBox>
 
 namespace cadentor::test {
 namespace {
 
 // Rows after loading, in time order: 0 A (port 0), 59,999 Run (exec), 60,000 Doc (open),
 // 3,725,500 Fail (exec of a program that does not exist).
-constexpr const char* commands = "A: 0: 41 42\r\n"
-                                 "Run: exec: /bin/true\r\n"
+constexpr const char* commands = "A: 0: 41 42\r\nRun: exec: /bin/true\r\n"
                                  "Doc: open: /nonexistent/target.txt\r\n"
                                  "Fail: exec: /nonexistent/program\r\n";
-constexpr const char* sequenceText = "1:2:5.5 Fail\r\n"
-                                     "0:0:59.9995 Run\r\n"
-                                     "0:0:0 A\r\n"
-                                     "0:1:0 Doc\r\n";
+constexpr const char* sequenceText = "1:2:5.5 Fail\r\n0:0:59.9995 Run\r\n0:0:0 A\r\n0:1:0 Doc\r\n";
 
 class ListModelTest : public ::testing::Test {
 protected:
     ListModelTest() {
-        testApplication();
         directory.write("Command.def", commands);
         directory.write("Config.ini",
                         "[Common]\nRequire=1\n[Port0]\nDevice=" + pty.slavePath() + "\n");
         ports.load();
         sequence.clearAndReloadCommands();
     }
-
-    void load(const std::string& text) {
+    void load(const std::string& text = sequenceText) {
         ASSERT_TRUE(sequence.load(directory.write("sequence.txt", text)));
         model.setItemCount(sequence.count());
     }
-
-    QString cell(int row, int column, int role = Qt::DisplayRole) const {
-        return model.data(model.index(row, column), role).toString();
+    QVariant cell(int row, int column, int role = Qt::DisplayRole) const {
+        return model.data(model.index(row, column), role);
     }
 
+    ApplicationFirst application;
     Pty pty;
     TempDir directory;
     ScopedProgramDirectory programDirectory{directory.path()};
@@ -54,7 +50,7 @@ protected:
 
 TEST_F(ListModelTest, KeepsTheItemModelContractThroughEveryChange) {
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    load(sequenceText);
+    load();
     sequence.executeAt(0);
     model.refreshAll();
     sequence.loadCommandList();
@@ -66,60 +62,46 @@ TEST_F(ListModelTest, KeepsTheItemModelContractThroughEveryChange) {
 }
 
 TEST_F(ListModelTest, CellsShowTimeCodePortAndName) {
-    load(sequenceText);
+    load();
     ASSERT_EQ(model.rowCount(), 4);
-    const struct {
-        const char* time;
-        QString port;
-        const char* name;
-    } rows[] = {
-        {"0:0:0.000", QString::fromStdString(pty.slavePath()), "A"},
-        {"0:0:59.999", "Exec", "Run"},
-        {"0:1:0.000", "Open", "Doc"},
-        {"1:2:5.500", "Exec", "Fail"},
-    };
-    for (int row = 0; row < 4; ++row) {
-        SCOPED_TRACE(row);
-        EXPECT_EQ(cell(row, 0), rows[row].time);
-        EXPECT_EQ(cell(row, 1), rows[row].port);
-        EXPECT_EQ(cell(row, 2), rows[row].name);
-    }
+    const QString rows[4][3] = {{"0:0:0.000", QString::fromStdString(pty.slavePath()), "A"},
+                                {"0:0:59.999", "Exec", "Run"},
+                                {"0:1:0.000", "Open", "Doc"},
+                                {"1:2:5.500", "Exec", "Fail"}};
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < 3; ++column)
+            EXPECT_EQ(cell(row, column).toString(), rows[row][column]) << row << "," << column;
     EXPECT_FALSE(model.getCellText(0, 3).has_value());
 }
 
 TEST_F(ListModelTest, RowsTakeTheColoursOfTheirStatus) {
-    load(sequenceText);
+    load();
     ASSERT_TRUE(sequence.executeAt(0));  // sent: Done
     ASSERT_FALSE(sequence.executeAt(3)); // no such program: Failed
     const struct {
         int row;
-        QColor text;
-        QColor background;
-    } expected[] = {
-        {0, QColor(51, 51, 51), QColor(204, 204, 255)},
-        {1, QColor(0, 0, 0), QColor(255, 255, 255)},
-        {3, QColor(0, 0, 102), QColor(255, 153, 153)},
-    };
+        QColor text, background;
+    } expected[] = {{0, QColor(51, 51, 51), QColor(204, 204, 255)},
+                    {1, QColor(0, 0, 0), QColor(255, 255, 255)},
+                    {3, QColor(0, 0, 102), QColor(255, 153, 153)}};
     for (const auto& row : expected) {
         for (int column = 0; column < 3; ++column) {
             SCOPED_TRACE(row.row * 10 + column);
-            const QModelIndex index = model.index(row.row, column);
-            EXPECT_EQ(model.data(index, Qt::ForegroundRole).value<QColor>(), row.text);
-            EXPECT_EQ(model.data(index, Qt::BackgroundRole).value<QColor>(), row.background);
+            EXPECT_EQ(cell(row.row, column, Qt::ForegroundRole).value<QColor>(), row.text);
+            EXPECT_EQ(cell(row.row, column, Qt::BackgroundRole).value<QColor>(), row.background);
         }
     }
     sequence.rewind();
-    EXPECT_EQ(model.data(model.index(3, 1), Qt::BackgroundRole).value<QColor>(),
-              QColor(255, 255, 255));
+    EXPECT_EQ(cell(3, 1, Qt::BackgroundRole).value<QColor>(), QColor(255, 255, 255));
     EXPECT_EQ(pty.read(2), "AB");
 }
 
 TEST_F(ListModelTest, RowsTheSequenceNoLongerHoldsAnswerWithNothing) {
-    load(sequenceText);
+    load();
     sequence.clear(); // the item count still says four rows
     ASSERT_EQ(model.rowCount(), 4);
     for (int role : {int(Qt::DisplayRole), int(Qt::BackgroundRole), int(Qt::ForegroundRole)})
-        EXPECT_FALSE(model.data(model.index(2, 0), role).isValid());
+        EXPECT_FALSE(cell(2, 0, role).isValid());
     EXPECT_FALSE(model.getRowColours(-1).has_value());
     EXPECT_FALSE(model.getCellText(4, 0).has_value());
 }
@@ -130,45 +112,60 @@ TEST_F(ListModelTest, NamesInShiftJisAndUtf8BothShowAsWritten) {
     sequence.clearAndReloadCommands();
     load("0:0:1 \x83\x65\x83\x58\x83\x67\r\n0:0:2 \xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97\r\n");
     if (shiftJisAvailable()) {
-        EXPECT_EQ(cell(0, 2), QStringLiteral("テスト"));
+        EXPECT_EQ(cell(0, 2).toString(), QStringLiteral("テスト"));
     }
-    EXPECT_EQ(cell(1, 2), QStringLiteral("ランプ"));
+    EXPECT_EQ(cell(1, 2).toString(), QStringLiteral("ランプ"));
 }
 
-struct DecodingCase {
-    const char* bytes;
-    const char16_t* shown;
-    bool needsShiftJis;
-};
-
-class Decoding : public ::testing::TestWithParam<DecodingCase> {};
-
-TEST_P(Decoding, ShowsUtf8ThenShiftJisThenLatin1) {
-    const DecodingCase& c = GetParam();
-    if (c.needsShiftJis && !shiftJisAvailable())
-        GTEST_SKIP() << "no Shift_JIS codec in this build";
-    EXPECT_EQ(decodeBytes(c.bytes), QString::fromUtf16(c.shown));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, Decoding,
-    ::testing::Values(DecodingCase{"PowerOn", u"PowerOn", false},
-                      DecodingCase{"\xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97", u"ランプ", false},
-                      DecodingCase{"\x83\x65\x83\x58\x83\x67", u"テスト", true},
-                      // Half-width katakana in Shift_JIS, not valid UTF-8.
-                      DecodingCase{"\xB1\xB2", u"ｱｲ", true},
-                      // A surrogate in UTF-8 form and 0xFF are valid in neither: Latin-1.
-                      DecodingCase{"\xED\xA0\x80\xFF", u"\u00ED\u00A0\u0080\u00FF", false},
-                      DecodingCase{"caf\xE9!\xFF", u"caf\u00E9!\u00FF", false}));
-
-TEST(LineDecoding, EveryLineEndBecomesOneLineFeed) {
+TEST(TextDecoding, ShowsUtf8ThenShiftJisThenLatin1AndDecodesEachLineOnItsOwn) {
+    const struct {
+        const char* bytes;
+        const char16_t* shown;
+        bool needsShiftJis;
+    } cases[] = {{"PowerOn", u"PowerOn", false},
+                 {"\xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97", u"ランプ", false},
+                 {"\x83\x65\x83\x58\x83\x67", u"テスト", true},
+                 {"\xB1\xB2", u"ｱｲ", true}, // half-width katakana in Shift_JIS, not valid UTF-8
+                 // A surrogate in UTF-8 form and 0xFF are valid in neither: Latin-1.
+                 {"\xED\xA0\x80\xFF", u"\u00ED\u00A0\u0080\u00FF", false},
+                 {"caf\xE9!\xFF", u"caf\u00E9!\u00FF", false}};
+    for (const auto& c : cases) {
+        if (!c.needsShiftJis || shiftJisAvailable()) {
+            EXPECT_EQ(decodeBytes(c.bytes), QString::fromUtf16(c.shown)) << c.bytes;
+        }
+    }
     EXPECT_EQ(decodeLines("a\r\nb\rc\n\nd"), "a\nb\nc\n\nd");
     EXPECT_EQ(decodeLines(""), "");
-}
-
-TEST(LineDecoding, EachLineIsDecodedOnItsOwn) {
     // A UTF-8 line followed by a Latin-1 one: decoded together, neither would survive.
     EXPECT_EQ(decodeLines("\xE3\x83\xA9\r\ncaf\xE9"), QStringLiteral("ラ\ncafé"));
+}
+
+// The box is prepared and inspected, never shown: nothing here can wait for an operator.
+TEST(MessageBox, CarriesCaptionTextAndDetailAndTheCommandNameOnItsOwnLine) {
+    testApplication();
+    QMessageBox box;
+    prepareMessageBox(box,
+                      {MessageId::PortOpenFailed, loadMessage(MessageId::Caption),
+                       loadMessage(MessageId::PortOpenFailed), "/dev/ttyUSB0: Permission denied"});
+    EXPECT_EQ(box.windowTitle(), "Cadentor Message");
+    EXPECT_EQ(box.text(), QStringLiteral("COMポートのオープンに失敗しました"));
+    EXPECT_EQ(box.detailedText(), "/dev/ttyUSB0: Permission denied");
+    EXPECT_EQ(box.icon(), QMessageBox::Critical);
+    EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
+    EXPECT_EQ(box.windowModality(), Qt::ApplicationModal);
+    EXPECT_EQ(box.textFormat(), Qt::PlainText);
+
+    // Message 9 ends in CR LF and the name as the file has it, here in Shift_JIS.
+    QMessageBox named;
+    prepareMessageBox(named, {MessageId::CommandNotFound, loadMessage(MessageId::Caption),
+                              loadMessage(MessageId::CommandNotFound) + "\r\n<b>\x83\x65", ""});
+    const QStringList lines = named.text().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QString::fromStdString(loadMessage(MessageId::CommandNotFound)));
+    if (shiftJisAvailable()) {
+        EXPECT_EQ(lines[1], QStringLiteral("<b>テ"));
+    }
+    EXPECT_TRUE(named.detailedText().isEmpty());
 }
 
 } // namespace
