@@ -1,163 +1,154 @@
 #include "ports/PortSet.h"
 
+#include "support/Pty.h"
 #include "support/RecordingReporter.h"
 #include "support/TempDir.h"
+#include "support/TtySpeed.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <set>
+#include <sys/ioctl.h>
 
 namespace cadentor {
 namespace {
 
 using ::testing::ElementsAre;
 
-// A device layer that opens nothing real: it records every open, its settings and every write,
-// and fails to open the names in `missing`.
-class RecordingLayer : public DeviceLayer {
-public:
-    struct Device : SerialDevice {
-        Device(RecordingLayer& layer, std::string name) : layer(layer), name(std::move(name)) {
-            ++layer.live;
-        }
-        ~Device() override { --layer.live; }
-        bool configure(std::uint32_t b, std::uint8_t p, std::uint8_t s, std::string&) override {
-            layer.opened.push_back(name + " " + std::to_string(b) + " " + std::to_string(p) + " " +
-                                   std::to_string(s));
-            return true;
-        }
-        bool write(const std::uint8_t* bytes, std::size_t count, std::string&) override {
-            layer.writes.push_back(name + ":" + std::string(bytes, bytes + count));
-            return true;
-        }
-        RecordingLayer& layer;
-        std::string name;
-    };
-
-    std::unique_ptr<SerialDevice> open(const std::string& name, std::string& error) override {
-        tried.push_back(name);
-        if (missing.count(name)) {
-            error = name + ": No such file or directory";
-            return nullptr;
-        }
-        return std::make_unique<Device>(*this, name);
-    }
-
-    std::vector<std::string> tried, opened, writes;
-    std::set<std::string> missing;
-    int live = 0;
-};
-
+// PortSet::load reading Config.ini from a temporary program directory; the devices are ptys
+// opened through the system layer, or anything at all through the dry-run layer.
 class PortSetLoading : public ::testing::Test {
 protected:
-    void config(const std::string& text) { dir_.write("Config.ini", text); }
-    bool write(PortId id, const std::string& bytes) {
-        return ports_.write(id, reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                            static_cast<std::uint32_t>(bytes.size()));
+    void config(int require, const std::string& ports = "") {
+        dir_.write("Config.ini", "[Common]\nRequire=" + std::to_string(require) + "\n" + ports);
     }
+    static std::string port(int n, const std::string& device, const std::string& more = "") {
+        return "[Port" + std::to_string(n) + "]\nDevice=" + device + "\n" + more;
+    }
+    static bool write(PortSet& set, PortId id, const std::string& bytes) {
+        return set.write(id, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                         static_cast<std::uint32_t>(bytes.size()));
+    }
+    static std::string describe(const PortSet& set, PortId id) {
+        const std::string* name = set.deviceName(id);
+        return (name ? *name : "(none)") + " " + std::to_string(set.baudRate(id)) + " " +
+               std::to_string(set.parity(id)) + " " + std::to_string(set.stopBits(id));
+    }
+    static int exclusive(const test::Pty& pty) {
+        int held = -1;
+        ::ioctl(pty.slaveFd(), TIOCGEXCL, &held);
+        return held;
+    }
+    bool canOpen(const test::Pty& pty) { return SerialPort().open(pty.slavePath(), 9600, 0, 0); }
 
     test::TempDir dir_;
     test::ScopedProgramDirectory programDirectory_{dir_.path()};
     test::RecordingReporter reporter_;
-    RecordingLayer layer_;
-    PortSet ports_{layer_};
+    test::Pty a_, b_;
+    PortSet ports_, dry_{DeviceLayer::dryRun()};
 };
 
-TEST_F(PortSetLoading, WithoutConfigOpensCom1WithTheDefaults) {
-    ASSERT_TRUE(ports_.load());
+TEST_F(PortSetLoading, EachPortGetsItsSectionOrTheDefaults) {
+    ASSERT_TRUE(dry_.load()); // without Config.ini: COM1 at 9600, no parity, one stop bit
+    EXPECT_EQ(describe(dry_, 0), "COM1 9600 0 0");
+    config(2, port(1, "/nonexistent/tty", "BaudRate=115200\nParity=1\nStopBits=1\n"));
+    ASSERT_TRUE(dry_.load()); // the dry run opens nothing and accepts every setting
+    EXPECT_EQ(describe(dry_, 0), "COM1 9600 0 0");
+    EXPECT_EQ(describe(dry_, 1), "/nonexistent/tty 115200 2 1");
+    EXPECT_EQ(describe(dry_, 2), "(none) 0 255 255"); // accessors past the end give no values
+    EXPECT_EQ(describe(dry_, 1023), "(none) 0 255 255");
+    EXPECT_TRUE(write(dry_, 1, "x"));
     EXPECT_TRUE(reporter_.reports().empty());
-    EXPECT_THAT(layer_.opened, ElementsAre("COM1 9600 0 0"));
-    ASSERT_EQ(ports_.count(), 1u);
-    EXPECT_EQ(*ports_.deviceName(0), "COM1");
+    EXPECT_EQ(&PortSet::instance(), &PortSet::instance());
 }
 
 TEST_F(PortSetLoading, RequireZeroIsAnEmptySetAndNegativeIsMessage10) {
-    config("[Common]\nRequire=0\n[Port0]\nDevice=NUL\n");
-    EXPECT_TRUE(ports_.load());
-    EXPECT_EQ(ports_.count(), 0u);
-    config("[Common]\nRequire=1\n");
-    ASSERT_TRUE(ports_.load());
-    config("[Common]\nRequire=-1\n");
-    EXPECT_FALSE(ports_.load());
+    config(2);
+    ASSERT_TRUE(dry_.load());
+    config(0, port(0, "NUL"));
+    EXPECT_TRUE(dry_.load());
+    EXPECT_EQ(dry_.count(), 0u);
+    config(2);
+    ASSERT_TRUE(dry_.load());
+    config(-1);
+    EXPECT_FALSE(dry_.load());
     EXPECT_THAT(reporter_.ids(), ElementsAre(MessageId::BadPortCount));
-    EXPECT_EQ(ports_.count(), 0u);
-    EXPECT_THAT(layer_.tried, ElementsAre("COM1")); // only the middle load opened a port
-    EXPECT_EQ(layer_.live, 0);
+    EXPECT_EQ(describe(dry_, 0), "(none) 0 255 255");
 }
 
-TEST_F(PortSetLoading, EachPortGetsItsOwnSectionOrTheDefaults) {
-    config("[Common]\nRequire=2\n[Port1]\nDevice=ttyUSB0\nBaudRate=115200\nParity=1\n"
-           "StopBits=2\n");
+TEST_F(PortSetLoading, WritesReachTheRightDeviceAfterEveryLoad) {
+    config(2, port(0, a_.slavePath()) + port(1, b_.slavePath(), "BaudRate=250000\n"));
     ASSERT_TRUE(ports_.load());
-    EXPECT_THAT(layer_.opened, ElementsAre("COM1 9600 0 0", "ttyUSB0 115200 2 2"));
-    ASSERT_EQ(ports_.count(), 2u);
-    EXPECT_EQ(*ports_.deviceName(1), "ttyUSB0");
-    EXPECT_EQ(ports_.baudRate(1), 115200u);
-    EXPECT_EQ(ports_.parity(1), 2);
-    EXPECT_EQ(ports_.stopBits(1), 2);
-}
-
-TEST_F(PortSetLoading, StopsAtTheFirstPortThatCannotOpenAndEmptiesTheSet) {
-    config("[Common]\nRequire=3\n[Port0]\nDevice=a\n[Port1]\nDevice=b\n[Port2]\nDevice=c\n");
-    layer_.missing = {"b"};
-    EXPECT_FALSE(ports_.load());
-    EXPECT_THAT(reporter_.ids(), ElementsAre(MessageId::PortOpenFailed));
-    EXPECT_EQ(reporter_.reports()[0].detail, "b: No such file or directory");
-    EXPECT_THAT(layer_.tried, ElementsAre("a", "b")); // Port2 never reached
-    EXPECT_EQ(ports_.count(), 0u);
-    EXPECT_EQ(layer_.live, 0); // port 0 closed again
-    EXPECT_FALSE(write(0, "x"));
-    EXPECT_THAT(reporter_.ids(), ElementsAre(MessageId::PortOpenFailed, MessageId::BadPortId));
-}
-
-TEST_F(PortSetLoading, EveryLoadReadsTheFileAfreshAndReopensEveryPort) {
-    config("[Common]\nRequire=1\n[Port0]\nDevice=first\n");
-    ASSERT_TRUE(ports_.load());
-    config("[Common]\nRequire=2\n[Port0]\nDevice=second\n[Port1]\nDevice=third\n");
-    ASSERT_TRUE(ports_.load());
-    EXPECT_THAT(layer_.tried, ElementsAre("first", "second", "third"));
-    EXPECT_EQ(layer_.live, 2);
-    EXPECT_EQ(*ports_.deviceName(0), "second");
-}
-
-TEST_F(PortSetLoading, WritesGoToThePortOfTheirIdAndOtherIdsAreMessage11) {
-    config("[Common]\nRequire=2\n[Port0]\nDevice=a\n[Port1]\nDevice=b\n");
-    ASSERT_TRUE(ports_.load());
-    EXPECT_TRUE(write(1, "PON"));
-    EXPECT_TRUE(write(0, ""));
+    ASSERT_TRUE(ports_.load()); // pressing Initialize twice reopens every device
+    std::string bytes("\x0a\x0d\x00\xff\x11\x13", 6); // every byte arrives unchanged
+    for (int b = 0; b < 256; ++b)
+        bytes.push_back(static_cast<char>(b));
+    ASSERT_TRUE(write(ports_, 1, bytes));
+    ASSERT_TRUE(write(ports_, 0, "A"));
+    ASSERT_TRUE(ports_.write(0, nullptr, 0));
+    EXPECT_EQ(b_.read(bytes.size()), bytes);
+    EXPECT_EQ(a_.read(1), "A");
+    EXPECT_EQ(test::ttyOutputSpeed(b_.slaveFd()), 250000u);
     EXPECT_TRUE(reporter_.reports().empty());
     for (PortId id : {PortId{2}, ExecPortId, OpenPortId, PortId{0xffffffffu}})
-        EXPECT_FALSE(write(id, "x"));
+        EXPECT_FALSE(write(ports_, id, "x"));
     EXPECT_EQ(reporter_.ids(), std::vector<MessageId>(4, MessageId::BadPortId));
-    EXPECT_THAT(layer_.writes, ElementsAre("b:PON", "a:"));
-}
 
-TEST_F(PortSetLoading, AccessorsBeyondTheSetGiveNoValues) {
-    config("[Common]\nRequire=1\n[Port0]\nDevice=a\nParity=3\n");
+    config(1, port(0, b_.slavePath())); // each load reads the file afresh
     ASSERT_TRUE(ports_.load());
-    EXPECT_EQ(ports_.parity(0), 1);
-    for (PortId id : {1u, 1023u}) {
-        EXPECT_EQ(ports_.deviceName(id), nullptr);
-        EXPECT_EQ(ports_.baudRate(id), 0u);
-        EXPECT_EQ(ports_.parity(id), 255);
-        EXPECT_EQ(ports_.stopBits(id), 255);
-    }
-    ports_.closeAll();
-    EXPECT_EQ(ports_.count(), 0u);
-    EXPECT_EQ(ports_.deviceName(0), nullptr);
-    EXPECT_EQ(layer_.live, 0);
+    EXPECT_EQ(*ports_.deviceName(0), b_.slavePath());
+    ASSERT_TRUE(write(ports_, 0, "B"));
+    EXPECT_EQ(b_.read(1), "B");
+    EXPECT_EQ(exclusive(a_), 0);
 }
 
-TEST_F(PortSetLoading, TheDryRunLayerAcceptsEveryPortWithoutOpeningIt) {
-    config("[Common]\nRequire=2\n[Port0]\nDevice=/nonexistent/tty\nStopBits=1\n");
-    PortSet dry(DeviceLayer::dryRun());
-    ASSERT_TRUE(dry.load());
-    EXPECT_EQ(dry.count(), 2u);
-    EXPECT_EQ(*dry.deviceName(1), "COM2");
-    const std::uint8_t byte = 0x41;
-    EXPECT_TRUE(dry.write(0, &byte, 1));
-    EXPECT_TRUE(reporter_.reports().empty());
-    EXPECT_EQ(&PortSet::instance(), &PortSet::instance());
+TEST_F(PortSetLoading, ADeviceHeldByAnotherSetOrPortIsMessage3) {
+    config(1, port(0, a_.slavePath()));
+    ASSERT_TRUE(ports_.load());
+    EXPECT_EQ(exclusive(a_), 1); // other programs are kept out too
+    PortSet other;
+    EXPECT_FALSE(other.load());
+    EXPECT_EQ(other.count(), 0u);
+    EXPECT_EQ(ports_.count(), 1u);
+    config(2, port(0, b_.slavePath()) + port(1, b_.slavePath()));
+    EXPECT_FALSE(other.load());
+    EXPECT_EQ(other.count(), 0u);
+    EXPECT_THAT(reporter_.ids(), ElementsAre(MessageId::PortOpenFailed, MessageId::PortOpenFailed));
+    EXPECT_EQ(reporter_.reports()[1].detail,
+              b_.slavePath() + ": device is busy (held by another program)");
+    ports_.closeAll(); // gives the device back entirely
+    EXPECT_EQ(exclusive(a_), 0);
+    EXPECT_TRUE(canOpen(a_));
+}
+
+TEST_F(PortSetLoading, AMissingSecondDeviceClosesTheFirstAgain) {
+    const std::string gone = dir_.file("ttyGone");
+    config(3, port(0, a_.slavePath()) + port(1, gone) + port(2, dir_.file("ttyAlsoGone")));
+    EXPECT_FALSE(ports_.load());
+    EXPECT_THAT(reporter_.ids(), ElementsAre(MessageId::PortOpenFailed)); // port 2 never tried
+    EXPECT_EQ(reporter_.reports()[0].detail, gone + ": No such file or directory");
+    EXPECT_EQ(ports_.count(), 0u);
+    EXPECT_TRUE(canOpen(a_));
+}
+
+TEST_F(PortSetLoading, ADeviceRefusingItsSettingsIsMessage2AndEmptiesTheSet) {
+    config(2, port(0, a_.slavePath()) + port(1, b_.slavePath(), "StopBits=1\n"));
+    EXPECT_FALSE(ports_.load());
+    EXPECT_THAT(reporter_.ids(), ElementsAre(MessageId::PortSetupFailed));
+    EXPECT_EQ(ports_.count(), 0u);
+    EXPECT_TRUE(canOpen(a_));
+    EXPECT_TRUE(canOpen(b_));
+}
+
+TEST_F(PortSetLoading, AFailedWriteIsMessage4AndThePortStaysInTheSet) {
+    config(1, port(0, a_.slavePath()));
+    ASSERT_TRUE(ports_.load());
+    a_.closeMaster();
+    EXPECT_FALSE(write(ports_, 0, "abc"));
+    EXPECT_FALSE(write(ports_, 0, "abc")); // still open: the device fails again
+    EXPECT_THAT(reporter_.ids(),
+                ElementsAre(MessageId::PortWriteFailed, MessageId::PortWriteFailed));
+    EXPECT_EQ(reporter_.reports()[0].detail, a_.slavePath() + ": Input/output error");
+    EXPECT_EQ(ports_.count(), 1u);
 }
 
 } // namespace

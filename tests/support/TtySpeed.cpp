@@ -6,22 +6,9 @@
 namespace cadentor::test {
 
 unsigned ttyOutputSpeed(int fd) {
-    struct {
-        tcflag_t bits;
-        unsigned rate;
-    } const table[] = {{B9600, 9600},       {B19200, 19200},   {B38400, 38400},
-                       {B57600, 57600},     {B115200, 115200}, {B230400, 230400},
-                       {B1000000, 1000000}, {B300, 300},       {B1200, 1200}};
+    // The kernel reports the rate in c_ospeed for B constants and BOTHER alike.
     termios2 settings{};
-    if (::ioctl(fd, TCGETS2, &settings) != 0)
-        return 0;
-    const tcflag_t bits = settings.c_cflag & CBAUD;
-    if (bits == BOTHER)
-        return settings.c_ospeed;
-    for (const auto& entry : table)
-        if (entry.bits == bits)
-            return entry.rate;
-    return 0;
+    return ::ioctl(fd, TCGETS2, &settings) == 0 ? settings.c_ospeed : 0;
 }
 
 } // namespace cadentor::test
