@@ -19,14 +19,8 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
-#include <chrono>
-#include <functional>
 #include <gtest/gtest.h>
-#include <memory>
-#include <optional>
 #include <ostream>
-#include <string>
-#include <vector>
 
 // Lets the test framework print Qt strings in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -64,8 +58,11 @@ inline bool runLoopUntil(AppMessageLoop& loop, const std::function<bool()>& done
     return done();
 }
 
+using Colours = std::vector<QColor>;
+
 // A program directory with a Command.def and a Config.ini (by default naming the two ptys, the
-// second at 38400 bps, even parity, two stop bits), and the frame over them.
+// second at 38400 bps, even parity, two stop bits), the frame over them, and what an operator
+// does with it.
 class FormFixture : private ApplicationFirst {
 public:
     explicit FormFixture(const std::string& commands, std::string config = {}) {
@@ -86,8 +83,51 @@ public:
         frame = std::make_unique<MainFrame>(std::move(services));
         return *frame;
     }
+    // Shows the frame; whether it was exposed (and, if asked, made active) in time.
+    bool show(bool active = false) {
+        frame->show();
+        QApplication::setActiveWindow(frame.get());
+        return active ? QTest::qWaitForWindowActive(frame.get())
+                      : QTest::qWaitForWindowExposed(frame.get());
+    }
     MainView& view() { return frame->view(); }
+    QTableView* list() { return view().list(); }
+    int rows() { return list()->model()->rowCount(); }
+    QString cell(int row, int column) {
+        return list()->model()->index(row, column).data().toString();
+    }
+    QString timeLabel() { return qobject_cast<QLabel*>(view().control(1004))->text(); }
+    Colours colours() {
+        Colours all;
+        for (int row = 0; row < rows(); ++row)
+            all.push_back(list()->model()->index(row, 0).data(Qt::BackgroundRole).value<QColor>());
+        return all;
+    }
+    bool manual() { return view().blinkTimerId() == BlinkTimerId && view().clock().isPaused(); }
+
     void click(int id) { QTest::mouseClick(view().control(id), Qt::LeftButton); }
+    // Focuses the control `id` (0: the list) and presses `pressed` there.
+    void key(int id, Qt::Key pressed, Qt::KeyboardModifiers modifiers = {}) {
+        QWidget* target = id ? view().control(id) : list();
+        target->setFocus();
+        QTest::keyClick(target, pressed, modifiers);
+    }
+    // A click on the row, then a double click if asked (the first click selects).
+    void clickRow(int row, bool twice = false) {
+        const QPoint at = list()->visualRect(list()->model()->index(row, 1)).center();
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, at);
+        if (twice)
+            QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, at);
+    }
+    // Load with the dialog answering a file holding `text`.
+    void loadSequence(const std::string& text) {
+        answer = directory.write("run.txt", text);
+        click(1007);
+    }
+    bool runUntil(const std::function<bool()>& done) { return runLoopUntil(loop, done); }
+    bool runUntilManual() {
+        return runUntil([&] { return manual(); });
+    }
 
     Pty pty0;
     Pty pty1;
@@ -100,6 +140,12 @@ public:
     std::optional<std::string> answer; // what the file dialog answers; nothing = cancel
     int dialogs = 0;
     std::unique_ptr<MainFrame> frame;
+};
+
+// A test over a form whose Command.def holds `commands`.
+class FormTest : public ::testing::Test, public FormFixture {
+protected:
+    explicit FormTest(const std::string& commands) : FormFixture(commands) {}
 };
 
 } // namespace cadentor::test

@@ -10,112 +10,66 @@ constexpr const char* sequenceText = "0:0:0.3 P0b\r\n0:0:0 P0a\r\n0:0:0.6 P0c\r\
 
 const QColor white(255, 255, 255), paleBlue(204, 204, 255), paleRed(255, 153, 153);
 
-class ViewTest : public ::testing::Test {
+class ViewTest : public FormTest {
 protected:
-    ViewTest() : fixture(commands) {}
+    ViewTest() : FormTest(commands) {}
     void SetUp() override {
-        fixture.open();
-        frame().show();
-        QApplication::setActiveWindow(&frame());
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame()));
+        open();
+        ASSERT_TRUE(show());
     }
-
-    MainFrame& frame() { return *fixture.frame; }
-    MainView& view() { return fixture.view(); }
-    QTableView* list() { return view().list(); }
-    int rows() { return list()->model()->rowCount(); }
-    QString cell(int row, int column) {
-        return view().listModel().index(row, column).data().toString();
-    }
-    QString timeLabel() { return qobject_cast<QLabel*>(view().control(1004))->text(); }
-    std::string sent0(int bytes) { return fixture.pty0.read(bytes, bytes ? 2000 : 50); }
-    void click(int id) { fixture.click(id); }
-    void key(int id, Qt::Key k, Qt::KeyboardModifiers modifiers = {}) {
-        QWidget* target = id ? view().control(id) : list();
-        target->setFocus();
-        QTest::keyClick(target, k, modifiers);
-    }
-    void loadSequence(const std::string& text = sequenceText) {
-        fixture.answer = fixture.directory.write("run.txt", text);
-        click(1007);
-    }
-    QPoint rowCentre(int row) {
-        return list()->visualRect(view().listModel().index(row, 1)).center();
-    }
-    void clickRow(int row) {
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rowCentre(row));
-    }
-    QColor background(int row) {
-        return view().listModel().index(row, 0).data(Qt::BackgroundRole).value<QColor>();
-    }
-    bool runUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-        return runLoopUntil(fixture.loop, done, timeoutMs);
-    }
-    bool runUntilManual() {
-        return runUntil([&] { return view().blinkTimerId() == BlinkTimerId; });
-    }
-    bool manualAndPaused() {
-        return view().blinkTimerId() == BlinkTimerId && view().clock().isPaused();
-    }
-
-    FormFixture fixture;
+    using FormFixture::loadSequence;
+    void loadSequence() { loadSequence(sequenceText); }
+    std::string sent0(int bytes) { return pty0.read(bytes, bytes ? 2000 : 50); }
 };
 
 TEST_F(ViewTest, StartsInManualModeWithZeroTimeAnEmptyListAndThePortsListedAndBlinks) {
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.000");
     EXPECT_EQ(rows(), 0);
-    EXPECT_TRUE(manualAndPaused());
+    EXPECT_TRUE(manual());
     EXPECT_EQ(view().shownBitmap(), 102);
     EXPECT_FALSE(qobject_cast<QCheckBox*>(view().control(1012))->isChecked());
-    EXPECT_EQ(view().portInformation(),
-              fixture.pty0.slavePath() + " : 9600 bps / NoParity / 1bit\r\n" +
-                  fixture.pty1.slavePath() + " : 38400 bps / Even / 2bits\r\n");
-    const auto* edit = view().findChild<QPlainTextEdit*>("1011");
-    EXPECT_EQ(edit->toPlainText().count('\n'), 1);
-    EXPECT_TRUE(edit->isReadOnly());
-    EXPECT_TRUE(fixture.reporter.reports().empty());
+    EXPECT_EQ(view().portInformation(), pty0.slavePath() + " : 9600 bps / NoParity / 1bit\r\n" +
+                                            pty1.slavePath() + " : 38400 bps / Even / 2bits\r\n");
+    EXPECT_EQ(view().findChild<QPlainTextEdit*>("1011")->toPlainText().count('\n'), 1);
+    EXPECT_TRUE(reporter.reports().empty());
     // The picture blinks between the two manual pictures.
-    EXPECT_TRUE(runUntil([&] { return view().shownBitmap() == 103; }, 3000));
-    EXPECT_TRUE(runUntil([&] { return view().shownBitmap() == 102; }, 3000));
-    const auto* picture = view().findChild<QLabel*>("1003");
-    EXPECT_EQ(picture->pixmap().size(), QSize(200, 50));
-    EXPECT_FALSE(picture->hasScaledContents());
+    EXPECT_TRUE(runUntil([&] { return view().shownBitmap() == 103; }));
+    EXPECT_TRUE(runUntil([&] { return view().shownBitmap() == 102; }));
+    EXPECT_EQ(view().findChild<QLabel*>("1003")->pixmap().size(), QSize(200, 50));
 }
 
 TEST_F(ViewTest, CommandListByItsMnemonicThenAutomaticSendsEveryCommandInListOrder) {
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame()));
-    QTest::keyClick(&frame(), Qt::Key_C, Qt::AltModifier); // Alt and the underlined letter
-    ASSERT_TRUE(runUntil([&] { return rows() == 5; }, 3000));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    QTest::keyClick(frame.get(), Qt::Key_C, Qt::AltModifier); // the underlined letter
+    ASSERT_TRUE(runUntil([&] { return rows() == 5; }));
     std::string expected0, expected1;
     for (int row = 0; row < 5; ++row) {
         EXPECT_EQ(cell(row, 0), "0:0:0.000");
-        const std::string name = cell(row, 2).toStdString();
-        if (name == "P1a")
-            expected1 += "ab";
-        else if (name != "Run")
-            expected0 += char('A' + name[2] - 'a');
+        const QString name = cell(row, 2);
+        (name == "P1a" ? expected1 : expected0) += name == "P1a" ? "ab"
+                                                   : name == "Run"
+                                                       ? ""
+                                                       : name.mid(2).toUpper().toStdString();
     }
     click(1001);
     EXPECT_EQ(view().shownBitmap(), 105);
     EXPECT_EQ(view().blinkTimerId(), 0);
     ASSERT_TRUE(runUntilManual());
     EXPECT_EQ(sent0(3), expected0);
-    EXPECT_EQ(fixture.pty1.read(2), expected1);
-    for (int row = 0; row < 5; ++row)
-        EXPECT_EQ(background(row), paleBlue) << row;
+    EXPECT_EQ(pty1.read(2), expected1);
+    EXPECT_EQ(colours(), Colours(5, paleBlue));
     EXPECT_EQ(view().selectedRow(), 4);
-    EXPECT_TRUE(fixture.reporter.reports().empty());
+    EXPECT_TRUE(reporter.reports().empty());
 }
 
 TEST_F(ViewTest, AutomaticRunsALoadedSequenceOnTimeEndsInManualModeAndResetSeqRewinds) {
     loadSequence();
-    EXPECT_EQ(fixture.dialogs, 1);
     ASSERT_EQ(rows(), 4);
     EXPECT_EQ(cell(3, 2), "P1a");
     click(1001);
     ASSERT_TRUE(runUntilManual());
     EXPECT_EQ(sent0(3), "ABC");
-    EXPECT_EQ(fixture.pty1.read(2), "ab");
+    EXPECT_EQ(pty1.read(2), "ab");
     EXPECT_EQ(view().sequence().currentIndex(), 3);
     EXPECT_EQ(view().selectedRow(), 3);
     EXPECT_GE(view().clock().elapsed(), 600u);
@@ -126,15 +80,13 @@ TEST_F(ViewTest, AutomaticRunsALoadedSequenceOnTimeEndsInManualModeAndResetSeqRe
     EXPECT_EQ(view().shownBitmap(), 105);
     ASSERT_TRUE(runUntilManual());
     EXPECT_EQ(sent0(0), "");
-    // Reset Seq.: every row white, nothing selected, the time back to zero.
-    click(1010);
-    for (int row = 0; row < 4; ++row)
-        EXPECT_EQ(background(row), white) << row;
+    click(1010); // Reset Seq.
+    EXPECT_EQ(colours(), Colours(4, white));
     EXPECT_EQ(view().selectedRow(), -1);
     EXPECT_FALSE(list()->currentIndex().isValid());
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.000");
     EXPECT_EQ(view().sequence().currentIndex(), -1);
-    EXPECT_TRUE(manualAndPaused());
+    EXPECT_TRUE(manual());
 }
 
 TEST_F(ViewTest, ManualExecAndDoubleClickExecuteTheRowAndMoveTheClockToIt) {
@@ -147,27 +99,24 @@ TEST_F(ViewTest, ManualExecAndDoubleClickExecuteTheRowAndMoveTheClockToIt) {
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.300");
     EXPECT_TRUE(view().clock().isPaused());
     EXPECT_EQ(view().clock().elapsed(), 300u);
-    EXPECT_EQ(background(1), paleBlue);
-    EXPECT_EQ(background(0), white);
+    EXPECT_EQ(colours(), (Colours{white, paleBlue, white, white}));
     EXPECT_EQ(view().selectedRow(), 1); // the selection stays on the executed row
-    // A double click: the first click selects, the second arrives as the double click.
-    clickRow(3);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, rowCentre(3));
-    EXPECT_EQ(fixture.pty1.read(2), "ab");
+    clickRow(3, true);
+    EXPECT_EQ(pty1.read(2), "ab");
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.600");
     EXPECT_EQ(view().sequence().currentIndex(), 3);
-    EXPECT_EQ(background(3), paleBlue);
+    EXPECT_EQ(colours()[3], paleBlue);
 }
 
 TEST_F(ViewTest, ManualExecDuringARunStopsItFirst) {
     loadSequence("0:0:0 P0a\r\n0:0:30 P0b\r\n");
     clickRow(0);
     click(1001);
-    ASSERT_TRUE(runUntil([&] { return background(0) == paleBlue; }));
+    ASSERT_TRUE(runUntil([&] { return colours()[0] == paleBlue; }));
     EXPECT_EQ(sent0(1), "A");
     clickRow(1);
     click(1008);
-    EXPECT_TRUE(manualAndPaused());
+    EXPECT_TRUE(manual());
     EXPECT_EQ(sent0(1), "B");
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:30.000");
 }
@@ -177,21 +126,20 @@ TEST_F(ViewTest, LoadWithACancelledDialogStillReinitialisesEverything) {
     clickRow(0);
     click(1008);
     ASSERT_EQ(sent0(1), "A");
-    fixture.directory.write("Command.def", "Fresh: 0: 46\r\n");
-    fixture.directory.write("Config.ini", "[Common]\r\nRequire=1\r\n[Port0]\r\nDevice=" +
-                                              fixture.pty1.slavePath() + "\r\n");
-    fixture.answer.reset();
+    directory.write("Command.def", "Fresh: 0: 46\r\n");
+    directory.write("Config.ini",
+                    "[Common]\r\nRequire=1\r\n[Port0]\r\nDevice=" + pty1.slavePath() + "\r\n");
+    answer.reset();
     click(1007);
-    EXPECT_EQ(fixture.dialogs, 2);
+    EXPECT_EQ(dialogs, 2);
     EXPECT_EQ(rows(), 0);
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.000");
-    EXPECT_EQ(view().blinkTimerId(), BlinkTimerId);
-    EXPECT_EQ(view().portInformation(),
-              fixture.pty1.slavePath() + " : 9600 bps / NoParity / 1bit\r\n");
+    EXPECT_TRUE(manual());
+    EXPECT_EQ(view().portInformation(), pty1.slavePath() + " : 9600 bps / NoParity / 1bit\r\n");
     click(1009); // the new Command.def was read
     ASSERT_EQ(rows(), 1);
     EXPECT_EQ(cell(0, 2), "Fresh");
-    EXPECT_EQ(cell(0, 1), QString::fromStdString(fixture.pty1.slavePath()));
+    EXPECT_EQ(cell(0, 1), QString::fromStdString(pty1.slavePath()));
 }
 
 TEST_F(ViewTest, EnterExecutesShiftEnterRunsAndOnAButtonEnterPressesItAndEscapeDoesNothing) {
@@ -207,17 +155,15 @@ TEST_F(ViewTest, EnterExecutesShiftEnterRunsAndOnAButtonEnterPressesItAndEscapeD
     ASSERT_TRUE(runUntilManual());
     // The run continues after the executed row: row 0 never runs.
     EXPECT_EQ(sent0(1), "C");
-    EXPECT_EQ(fixture.pty1.read(2), "ab");
-    EXPECT_EQ(background(0), white);
-    // Enter on the check box is the OK command too.
+    EXPECT_EQ(pty1.read(2), "ab");
+    EXPECT_EQ(colours()[0], white);
     clickRow(0);
-    key(1012, Qt::Key_Enter);
+    key(1012, Qt::Key_Enter); // on the check box, Enter is the OK command too
     EXPECT_EQ(sent0(1), "A");
     key(1010, Qt::Key_Escape);
-    EXPECT_EQ(background(0), paleBlue);
-    EXPECT_EQ(rows(), 4);
+    EXPECT_EQ(colours()[0], paleBlue);
     key(1010, Qt::Key_Return); // Reset Seq., and not the OK command
-    EXPECT_EQ(background(0), white);
+    EXPECT_EQ(colours(), Colours(4, white));
     EXPECT_EQ(sent0(0), "");
 }
 
@@ -227,24 +173,22 @@ protected:
     void SetUp() override {
         ViewTest::SetUp();
         loadSequence("0:0:0 P0a\r\n0:0:0.1 P1a\r\n0:0:0.2 P0b\r\n");
-        fixture.pty1.closeMaster();
+        pty1.closeMaster();
     }
-    std::vector<QColor> colours() { return {background(0), background(1), background(2)}; }
 };
 
 TEST_F(FailingPortTest, AFailureStopsTheRunWithoutSkipError) {
     click(1001);
     ASSERT_TRUE(runUntilManual());
-    EXPECT_EQ(fixture.pty0.read(0, 300), "A");
-    ASSERT_EQ(fixture.reporter.ids(), std::vector<MessageId>{MessageId::PortWriteFailed});
-    EXPECT_EQ(colours(), (std::vector<QColor>{paleBlue, paleRed, white}));
+    EXPECT_EQ(pty0.read(0, 300), "A");
+    ASSERT_EQ(reporter.ids(), std::vector<MessageId>{MessageId::PortWriteFailed});
+    EXPECT_EQ(colours(), (Colours{paleBlue, paleRed, white}));
     EXPECT_EQ(view().sequence().currentIndex(), 0);
-    EXPECT_TRUE(view().clock().isPaused());
     // Automatic again retries the failed event first.
     click(1001);
     ASSERT_TRUE(runUntilManual());
-    EXPECT_EQ(fixture.reporter.ids().size(), 2u);
-    EXPECT_EQ(fixture.pty0.read(0, 300), "");
+    EXPECT_EQ(reporter.ids().size(), 2u);
+    EXPECT_EQ(pty0.read(0, 300), "");
 }
 
 TEST_F(FailingPortTest, SkipErrorPassesOverTheFailureAndNoPassRunsWhileAMessageIsOpen) {
@@ -256,7 +200,7 @@ TEST_F(FailingPortTest, SkipErrorPassesOverTheFailureAndNoPassRunsWhileAMessageI
         QEventLoop box;
         QTimer::singleShot(300, &box, &QEventLoop::quit);
         box.exec();
-        sentBeforeClosing = fixture.pty0.read(0, 1);
+        sentBeforeClosing = pty0.read(0, 1);
     });
     click(1012);
     ASSERT_TRUE(qobject_cast<QCheckBox*>(view().control(1012))->isChecked());
@@ -266,8 +210,8 @@ TEST_F(FailingPortTest, SkipErrorPassesOverTheFailureAndNoPassRunsWhileAMessageI
     // B fell due while the box was open; it is sent only once the box has closed.
     EXPECT_EQ(sentBeforeClosing, "A");
     EXPECT_EQ(sent0(1), "B");
-    EXPECT_EQ(fixture.reporter.ids(), std::vector<MessageId>{MessageId::PortWriteFailed});
-    EXPECT_EQ(colours(), (std::vector<QColor>{paleBlue, paleRed, paleBlue}));
+    EXPECT_EQ(reporter.ids(), std::vector<MessageId>{MessageId::PortWriteFailed});
+    EXPECT_EQ(colours(), (Colours{paleBlue, paleRed, paleBlue}));
     EXPECT_EQ(view().sequence().currentIndex(), 2);
 }
 
@@ -278,8 +222,8 @@ TEST(ViewStartUp, ReportsThePortFailureFirstThenTheCommandFileAndCarriesOn) {
     EXPECT_EQ(fixture.reporter.ids(),
               (std::vector<MessageId>{MessageId::PortOpenFailed, MessageId::CommandReadFailed}));
     EXPECT_EQ(fixture.view().portInformation(), "");
-    EXPECT_EQ(fixture.view().list()->model()->rowCount(), 0);
-    EXPECT_EQ(fixture.view().blinkTimerId(), BlinkTimerId);
+    EXPECT_EQ(fixture.rows(), 0);
+    EXPECT_TRUE(fixture.manual());
 }
 
 } // namespace
