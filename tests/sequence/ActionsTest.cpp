@@ -1,13 +1,10 @@
 #include "sequence/Actions.h"
 
 #include "SequenceTestSupport.h"
-#include "support/RecordingReporter.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,139 +28,89 @@ TEST(CommandLineSplitting, BlanksSeparateAndQuotesGroup) {
         {"prog a'b c", {"prog", "ab c"}},
         {"prog $HOME *.txt ~ a|b;c", {"prog", "$HOME", "*.txt", "~", "a|b;c"}},
         {"C:\\x.exe \"C:\\Program Files\\a\" b\\", {"C:\\x.exe", "C:\\Program Files\\a", "b\\"}},
-        {"prog \xff\x82\xa0", {"prog", "\xff\x82\xa0"}}};
+        {"prog \xff\x82\xa0", {"prog", "\xff\x82\xa0"}},
+    };
     for (const auto& [line, words] : cases)
         EXPECT_EQ(splitCommandLine(line), words) << line;
 }
 
-class ProgramStart : public ::testing::Test {
+// A test opener named xdg-open, first on PATH, that writes its arguments to xdg-open.out.
+class Actions : public ::testing::Test {
 protected:
+    void SetUp() override { ::setenv("PATH", (dir.path() + ":" + savedPath).c_str(), 1); }
+    void TearDown() override { ::setenv("PATH", savedPath.c_str(), 1); }
+    // What the opener was given; then the opener is ready for the next request.
+    std::optional<std::string> opened() {
+        std::optional<std::string> text = test::waitForFile(opener + ".out");
+        std::filesystem::remove(opener + ".out");
+        return text;
+    }
+
     test::TempDir dir;
     test::RecordingReporter reporter;
+    const std::string opener = test::writeScript(dir, "xdg-open");
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
 };
 
-TEST_F(ProgramStart, StartsTheProgramWithItsWords) {
-    ASSERT_TRUE(startProgram("/usr/bin/touch \"" + dir.file("a b") + "\""));
-    ASSERT_TRUE(startProgram("touch " + dir.file("on-path"))); // searched on PATH
+TEST_F(Actions, ProgramStartsWithItsWordsOrFailsWithoutMessage) {
     const std::string recorder = test::writeScript(dir, "args.sh");
     ASSERT_TRUE(startProgram(recorder + " 'x  y' z\0 after the zero"s));
-    EXPECT_TRUE(test::waitForFile(dir.file("a b")));
-    EXPECT_TRUE(test::waitForFile(dir.file("on-path")));
     EXPECT_EQ(test::waitForFile(recorder + ".out"), "x  y\nz\n");
-    EXPECT_TRUE(reporter.reports().empty());
-}
-
-TEST_F(ProgramStart, ProgramThatCannotRunFailsWithoutMessage) {
     const std::string plain = dir.write("plain.sh", "#!/bin/sh\n");
-    const std::string text = test::writeScript(dir, "text", "");
-    std::filesystem::resize_file(text, 0); // executable, but nothing the kernel can run
+    const std::string empty = test::writeScript(dir, "empty", "");
+    std::filesystem::resize_file(empty, 0); // executable, but nothing the kernel can run
     for (const std::string& line : {dir.file("missing") + " x", "cadentor-no-such-program"s, plain,
-                                    text, dir.path(), ""s, "  \t"s})
+                                    empty, dir.path(), ""s, "  \t"s})
         EXPECT_FALSE(startProgram(line)) << line;
     EXPECT_TRUE(reporter.reports().empty());
 }
 
 // Whatever state this process is in, the program gets its own session, default signal
 // handling, an empty signal mask and none of our descriptors beyond 0, 1 and 2.
-TEST_F(ProgramStart, ProgramStartsDetachedAndClean) {
-    const int opened = ::open("/dev/null", O_RDONLY); // inheritable on purpose
-    ASSERT_EQ(::dup2(opened, 57), 57);
-    ::close(opened);
-    struct sigaction ignore {};
-    struct sigaction previous {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGUSR1, &ignore, &previous);
+TEST_F(Actions, ProgramStartsDetachedAndClean) {
+    const std::string probe = test::writeScript(
+        dir, "probe.sh",
+        "{ [ \"$(cut -d' ' -f6 /proc/$$/stat)\" = $$ ] && echo leads its session\n"
+        "grep -E '^Sig(Blk|Ign)' /proc/$$/status; ls /proc/$$/fd | grep -x 57; } > \"$0.tmp\"\n"
+        "mv \"$0.tmp\" \"$0.out\"");
+    ASSERT_EQ(::dup2(STDERR_FILENO, 57), 57); // inheritable on purpose
+    const auto previous = ::signal(SIGUSR1, SIG_IGN);
     sigset_t blocked, previousMask;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGUSR2);
     ::sigprocmask(SIG_BLOCK, &blocked, &previousMask);
-    const std::string out = dir.file("state");
-    const bool started =
-        startProgram("/bin/sh -c 'set -- $(cut -d\" \" -f6 /proc/$$/stat); echo \"$$ $1 "
-                     "$(grep -E \"^Sig(Ign|Blk)\" /proc/$$/status | cut -f2 | tr \"\\n\" \" \")"
-                     "$(ls /proc/$$/fd | tr \"\\n\" \" \")\" > " +
-                     out + ".tmp && mv " + out + ".tmp " + out + "'");
+    const bool started = startProgram(probe);
     ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
-    ::sigaction(SIGUSR1, &previous, nullptr);
+    ::signal(SIGUSR1, previous);
     ::close(57);
     ASSERT_TRUE(started);
-    const std::optional<std::string> state = test::waitForFile(out);
-    ASSERT_TRUE(state);
-    std::istringstream fields(*state);
-    std::string pid, session, blockedMask, ignoredMask, fds;
-    fields >> pid >> session >> blockedMask >> ignoredMask;
-    std::getline(fields, fds);
-    EXPECT_EQ(pid, session) << *state;
-    EXPECT_EQ(blockedMask, "0000000000000000") << *state;
-    EXPECT_EQ(ignoredMask, "0000000000000000") << *state;
-    EXPECT_EQ(fds.find(" 57 "), std::string::npos) << *state;
+    EXPECT_EQ(test::waitForFile(probe + ".out"),
+              "leads its session\nSigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
 }
 
-TEST_F(ProgramStart, ManyStartsLeaveNoZombieAndNoChild) {
+// A zombie of ours would be a child that waitpid could reap.
+TEST_F(Actions, ManyStartsLeaveNoZombieAndNoChild) {
     for (int i = 0; i < 50; ++i)
         ASSERT_TRUE(startProgram("/bin/true"));
-    int zombies = 0;
-    DIR* proc = ::opendir("/proc");
-    ASSERT_TRUE(proc);
-    while (dirent* entry = ::readdir(proc)) {
-        std::ifstream stat("/proc/"s + entry->d_name + "/stat");
-        std::string line, state, parent;
-        if (std::getline(stat, line) && line.rfind(')') != std::string::npos) {
-            std::istringstream(line.substr(line.rfind(')') + 1)) >> state >> parent;
-            zombies += state == "Z" && parent == std::to_string(::getpid());
-        }
-    }
-    ::closedir(proc);
-    EXPECT_EQ(zombies, 0);
-    errno = 0; // every started program belongs to someone else: nothing for us to reap
+    errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
 }
 
-// A test opener named xdg-open, first on PATH, that appends its arguments to opened.txt.
-class TargetOpening : public ::testing::Test {
-protected:
-    void SetUp() override {
-        test::writeScript(dir, "xdg-open", "echo \"$#:$*\" >> \"" + dir.file("opened.txt") + "\"");
-        const char* path = std::getenv("PATH");
-        savedPath_ = path ? std::optional<std::string>(path) : std::nullopt;
-        ::setenv("PATH", (dir.path() + ":" + savedPath_.value_or("/usr/bin:/bin")).c_str(), 1);
-    }
-    void TearDown() override {
-        savedPath_ ? ::setenv("PATH", savedPath_->c_str(), 1) : ::unsetenv("PATH");
-    }
-    std::optional<std::string> opened() { return test::waitForFile(dir.file("opened.txt")); }
-
-    test::TempDir dir;
-    test::RecordingReporter reporter;
-    std::optional<std::string> savedPath_;
-};
-
-TEST_F(TargetOpening, ExistingPathGoesToTheOpenerAsOneArgument) {
-    const std::string target = dir.write("read me.txt", "x");
-    ASSERT_TRUE(openTarget(target + "\0.ignored"s));
-    EXPECT_EQ(opened(), "1:" + target + "\n");
-    EXPECT_TRUE(reporter.reports().empty());
-}
-
-TEST_F(TargetOpening, UrlIsPassedUncheckedAndUnchanged) {
-    ASSERT_TRUE(openTarget("https://example.org/a b?c=$HOME"));
-    EXPECT_EQ(opened(), "1:https://example.org/a b?c=$HOME\n");
-}
-
-TEST_F(TargetOpening, MissingPathFailsWithoutStartingTheOpener) {
+// Only an existing path or a URL reaches the opener, as one argument.
+TEST_F(Actions, OpenerGetsAnExistingPathOrAUrlAndNothingElse) {
     EXPECT_FALSE(openTarget(dir.file("missing.txt")));
     EXPECT_FALSE(openTarget("C:\\data\\readme.txt")); // a drive letter is no scheme
     EXPECT_FALSE(openTarget("1a:thing"));             // nor a word that starts with a digit
     EXPECT_FALSE(openTarget(""));
-    EXPECT_TRUE(reporter.reports().empty());
-    ASSERT_TRUE(openTarget("ab:thing")); // the only request the opener ever sees
-    EXPECT_EQ(opened(), "1:ab:thing\n");
-}
-
-TEST_F(TargetOpening, NoOpenerOnPathFails) {
+    const std::string target = dir.write("read me.txt", "x");
+    ASSERT_TRUE(openTarget(target + "\0.ignored"s));
+    EXPECT_EQ(opened(), target + "\n");                         // the first request the opener sees
+    ASSERT_TRUE(openTarget("https://example.org/a b?c=$HOME")); // unchecked and unchanged
+    EXPECT_EQ(opened(), "https://example.org/a b?c=$HOME\n");
     ::setenv("PATH", dir.file("nowhere").c_str(), 1);
-    EXPECT_FALSE(openTarget(dir.write("t.txt", "x")));
+    EXPECT_FALSE(openTarget(target)); // no opener on PATH
+    EXPECT_TRUE(reporter.reports().empty());
 }
 
 } // namespace

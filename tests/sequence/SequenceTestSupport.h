@@ -1,42 +1,37 @@
 #pragma once
 // Shared by the sequence tests: a program directory with Command.def and Config.ini, a port
-// set over real devices (ptys), a clock over a fake counter, and waiting for the marks that
-// started programs leave.
+// set over real devices (ptys), a clock over a fake counter, and the marks started programs leave.
 
 #include "ports/PortSet.h"
 #include "sequence/EventSequence.h"
 #include "sequence/SequenceClock.h"
 #include "support/FakeMilliseconds.h"
+#include "support/RecordingReporter.h"
 #include "support/TempDir.h"
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace cadentor::test {
 
 inline const char* const NoPorts = "[Common]\r\nRequire=0\r\n";
-
 inline std::string onePort(const std::string& device) {
     return "[Common]\nRequire=1\n[Port0]\nDevice=" + device + "\n";
 }
 
-// The contents of `path` once it exists, or nothing after `timeoutMs`.
-inline std::optional<std::string> waitForFile(const std::string& path, int timeoutMs = 10000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
+// The contents of `path` once it exists, or nothing after ten seconds.
+inline std::optional<std::string> waitForFile(const std::string& path) {
+    for (int tries = 0; tries < 2000; ++tries) {
         if (std::ifstream in{path, std::ios::binary}) {
             std::ostringstream contents;
             contents << in.rdbuf();
             return contents.str();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    } while (std::chrono::steady_clock::now() < deadline);
+    }
     return std::nullopt;
 }
 
@@ -52,6 +47,7 @@ inline std::string writeScript(
 struct SequenceSetup {
     TempDir dir;
     ScopedProgramDirectory programDirectory{dir.path()};
+    RecordingReporter reporter;
     FakeMilliseconds ms;
     PortSet ports;
     SequenceClock clock{ms.source()};
