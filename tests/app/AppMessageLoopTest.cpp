@@ -123,19 +123,18 @@ TEST_F(LoopTest, HandlersRunInRegistrationOrderAndCanLeave) {
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
+struct KeyFilter : MessageFilter {
+    explicit KeyFilter(std::function<bool()> action) : onKey(std::move(action)) {}
+    bool preTranslateMessage(QObject*, QEvent* event) override {
+        return event->type() == QEvent::KeyPress && onKey();
+    }
+    std::function<bool()> onKey; // true: consumed
+};
+
 TEST_F(LoopTest, KeysGoToTheLatestFilterFirstAndStopWhereConsumed) {
-    struct KeyFilter : MessageFilter {
-        std::vector<int>& log;
-        int mark;
-        KeyFilter(std::vector<int>& l, int m) : log(l), mark(m) {}
-        bool preTranslateMessage(QObject*, QEvent* event) override {
-            if (event->type() == QEvent::KeyPress)
-                log.push_back(mark);
-            return mark == 2; // the newer one consumes
-        }
-    };
     std::vector<int> log;
-    KeyFilter older(log, 1), newer(log, 2);
+    KeyFilter older([&] { return log.push_back(1), false; });
+    KeyFilter newer([&] { return log.push_back(2), true; });
     loop.addMessageFilter(&older);
     loop.addMessageFilter(&newer);
     QPushButton target;

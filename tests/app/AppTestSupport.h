@@ -19,6 +19,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -42,21 +43,6 @@ inline QApplication& testApplication() {
 struct ApplicationFirst {
     ApplicationFirst() { testApplication(); }
 };
-
-// Runs `loop` until `done` holds or `timeoutMs` has passed; returns whether `done` held.
-inline bool runLoopUntil(AppMessageLoop& loop, const std::function<bool()>& done,
-                         int timeoutMs = 10000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (done() || std::chrono::steady_clock::now() > deadline)
-            loop.quit(0);
-    });
-    watch.start(2);
-    if (!done())
-        loop.run();
-    return done();
-}
 
 using Colours = std::vector<QColor>;
 
@@ -124,7 +110,17 @@ public:
         answer = directory.write("run.txt", text);
         click(1007);
     }
-    bool runUntil(const std::function<bool()>& done) { return runLoopUntil(loop, done); }
+    // Runs the loop until `done` holds or ten seconds have passed; whether `done` held.
+    bool runUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (done() || std::chrono::steady_clock::now() > deadline)
+                loop.quit(0);
+        });
+        watch.start(2);
+        return done() || (loop.run(), done());
+    }
     bool runUntilManual() {
         return runUntil([&] { return manual(); });
     }

@@ -4,7 +4,6 @@
 #include "AppTestSupport.h"
 #include "app/MessageBoxReporter.h"
 #include "app/TextDecoding.h"
-#include "support/FakeMilliseconds.h"
 
 #include <QAbstractItemModelTester>
 #include <QMessageBox>
@@ -19,65 +18,48 @@ constexpr const char* commands = "A: 0: 41 42\r\nRun: exec: /bin/true\r\n"
                                  "Fail: exec: /nonexistent/program\r\n";
 constexpr const char* sequenceText = "1:2:5.5 Fail\r\n0:0:59.9995 Run\r\n0:0:0 A\r\n0:1:0 Doc\r\n";
 
-class ListModelTest : public ::testing::Test {
+class ListModelTest : public FormTest {
 protected:
-    ListModelTest() {
-        directory.write("Command.def", commands);
-        directory.write("Config.ini",
-                        "[Common]\nRequire=1\n[Port0]\nDevice=" + pty.slavePath() + "\n");
-        ports.load();
-        sequence.clearAndReloadCommands();
+    ListModelTest() : FormTest(commands) { open(); }
+    QVariant data(int row, int column, int role) {
+        return list()->model()->index(row, column).data(role);
     }
-    void load(const std::string& text = sequenceText) {
-        ASSERT_TRUE(sequence.load(directory.write("sequence.txt", text)));
-        model.setItemCount(sequence.count());
+    void execute(int row) {
+        clickRow(row);
+        click(1008);
     }
-    QVariant cell(int row, int column, int role = Qt::DisplayRole) const {
-        return model.data(model.index(row, column), role);
-    }
-
-    ApplicationFirst application;
-    Pty pty;
-    TempDir directory;
-    ScopedProgramDirectory programDirectory{directory.path()};
-    RecordingReporter reporter;
-    FakeMilliseconds milliseconds;
-    PortSet ports;
-    SequenceClock clock{milliseconds.source()};
-    EventSequence sequence{ports, clock};
-    EventListModel model{sequence};
 };
 
 TEST_F(ListModelTest, KeepsTheItemModelContractThroughEveryChange) {
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    load();
-    sequence.executeAt(0);
-    model.refreshAll();
-    sequence.loadCommandList();
-    model.setItemCount(sequence.count());
-    sequence.clear();
-    model.setItemCount(sequence.count());
-    EXPECT_EQ(model.rowCount(), 0);
+    QAbstractItemModelTester tester(list()->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    loadSequence(sequenceText);
+    execute(0);
+    click(1009); // the command list
+    answer.reset();
+    click(1007); // Load, cancelled: an empty list
+    EXPECT_EQ(rows(), 0);
     EXPECT_TRUE(reporter.reports().empty());
 }
 
 TEST_F(ListModelTest, CellsShowTimeCodePortAndName) {
-    load();
-    ASSERT_EQ(model.rowCount(), 4);
-    const QString rows[4][3] = {{"0:0:0.000", QString::fromStdString(pty.slavePath()), "A"},
-                                {"0:0:59.999", "Exec", "Run"},
-                                {"0:1:0.000", "Open", "Doc"},
-                                {"1:2:5.500", "Exec", "Fail"}};
+    loadSequence(sequenceText);
+    ASSERT_EQ(rows(), 4);
+    const QString expected[4][3] = {{"0:0:0.000", QString::fromStdString(pty0.slavePath()), "A"},
+                                    {"0:0:59.999", "Exec", "Run"},
+                                    {"0:1:0.000", "Open", "Doc"},
+                                    {"1:2:5.500", "Exec", "Fail"}};
     for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 3; ++column)
-            EXPECT_EQ(cell(row, column).toString(), rows[row][column]) << row << "," << column;
-    EXPECT_FALSE(model.getCellText(0, 3).has_value());
+            EXPECT_EQ(cell(row, column), expected[row][column]) << row << "," << column;
+    EXPECT_FALSE(view().listModel().getCellText(0, 3).has_value());
 }
 
 TEST_F(ListModelTest, RowsTakeTheColoursOfTheirStatus) {
-    load();
-    ASSERT_TRUE(sequence.executeAt(0));  // sent: Done
-    ASSERT_FALSE(sequence.executeAt(3)); // no such program: Failed
+    loadSequence(sequenceText);
+    execute(0); // sent: Done
+    execute(3); // no such program: Failed
+    ASSERT_EQ(pty0.read(2), "AB");
     const struct {
         int row;
         QColor text, background;
@@ -87,34 +69,31 @@ TEST_F(ListModelTest, RowsTakeTheColoursOfTheirStatus) {
     for (const auto& row : expected) {
         for (int column = 0; column < 3; ++column) {
             SCOPED_TRACE(row.row * 10 + column);
-            EXPECT_EQ(cell(row.row, column, Qt::ForegroundRole).value<QColor>(), row.text);
-            EXPECT_EQ(cell(row.row, column, Qt::BackgroundRole).value<QColor>(), row.background);
+            EXPECT_EQ(data(row.row, column, Qt::ForegroundRole).value<QColor>(), row.text);
+            EXPECT_EQ(data(row.row, column, Qt::BackgroundRole).value<QColor>(), row.background);
         }
     }
-    sequence.rewind();
-    EXPECT_EQ(cell(3, 1, Qt::BackgroundRole).value<QColor>(), QColor(255, 255, 255));
-    EXPECT_EQ(pty.read(2), "AB");
 }
 
 TEST_F(ListModelTest, RowsTheSequenceNoLongerHoldsAnswerWithNothing) {
-    load();
-    sequence.clear(); // the item count still says four rows
-    ASSERT_EQ(model.rowCount(), 4);
+    loadSequence(sequenceText);
+    view().sequence().clear(); // the item count still says four rows
+    ASSERT_EQ(rows(), 4);
     for (int role : {int(Qt::DisplayRole), int(Qt::BackgroundRole), int(Qt::ForegroundRole)})
-        EXPECT_FALSE(cell(2, 0, role).isValid());
-    EXPECT_FALSE(model.getRowColours(-1).has_value());
-    EXPECT_FALSE(model.getCellText(4, 0).has_value());
+        EXPECT_FALSE(data(2, 0, role).isValid());
+    EXPECT_FALSE(view().listModel().getRowColours(-1).has_value());
+    EXPECT_FALSE(view().listModel().getCellText(4, 0).has_value());
 }
 
 TEST_F(ListModelTest, NamesInShiftJisAndUtf8BothShowAsWritten) {
     directory.write("Command.def", "\x83\x65\x83\x58\x83\x67: 0: 41\r\n"
                                    "\xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97: 0: 42\r\n");
-    sequence.clearAndReloadCommands();
-    load("0:0:1 \x83\x65\x83\x58\x83\x67\r\n0:0:2 \xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97\r\n");
+    loadSequence(
+        "0:0:1 \x83\x65\x83\x58\x83\x67\r\n0:0:2 \xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97\r\n");
     if (shiftJisAvailable()) {
-        EXPECT_EQ(cell(0, 2).toString(), QStringLiteral("テスト"));
+        EXPECT_EQ(cell(0, 2), QStringLiteral("テスト"));
     }
-    EXPECT_EQ(cell(1, 2).toString(), QStringLiteral("ランプ"));
+    EXPECT_EQ(cell(1, 2), QStringLiteral("ランプ"));
 }
 
 TEST(TextDecoding, ShowsUtf8ThenShiftJisThenLatin1AndDecodesEachLineOnItsOwn) {

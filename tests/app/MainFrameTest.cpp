@@ -1,5 +1,4 @@
 #include "AppTestSupport.h"
-#include "messages/Messages.h"
 
 #include <QFontMetrics>
 #include <QMenuBar>
@@ -32,7 +31,6 @@ protected:
 
 TEST_F(FrameTest, HasTitleAndIconsAndIsTheFormPlusOneMenuBarFixedInSizeAndNotMaximisable) {
     EXPECT_EQ(frame->windowTitle(), "Cadentor Ver.0.02");
-    EXPECT_EQ(frame->windowTitle().toStdString(), loadMessage(MessageId::AppTitle));
     const QList<QSize> sizes = frame->windowIcon().availableSizes();
     EXPECT_TRUE(sizes.contains(QSize(48, 48)) && sizes.contains(QSize(32, 32)));
     EXPECT_TRUE(frame->findChildren<QMenuBar*>().isEmpty()); // the height is kept, not the menu
