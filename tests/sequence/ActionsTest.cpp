@@ -25,7 +25,6 @@ TEST(CommandLineSplitting, BlanksSeparateAndQuotesGroup) {
         {"prog x'1 2'\"3 4\"y", {"prog", "x1 23 4y"}},
         {"prog \"\" '' a\"\"b", {"prog", "", "", "ab"}},
         {"prog \"unterminated rest  of\tline", {"prog", "unterminated rest  of\tline"}},
-        {"prog a'b c", {"prog", "ab c"}},
         {"prog $HOME *.txt ~ a|b;c", {"prog", "$HOME", "*.txt", "~", "a|b;c"}},
         {"C:\\x.exe \"C:\\Program Files\\a\" b\\", {"C:\\x.exe", "C:\\Program Files\\a", "b\\"}},
         {"prog \xff\x82\xa0", {"prog", "\xff\x82\xa0"}},
@@ -111,6 +110,22 @@ TEST_F(Actions, OpenerGetsAnExistingPathOrAUrlAndNothingElse) {
     ::setenv("PATH", dir.file("nowhere").c_str(), 1);
     EXPECT_FALSE(openTarget(target)); // no opener on PATH
     EXPECT_TRUE(reporter.reports().empty());
+}
+
+TEST_F(Actions, EventsStartOrOpenWhatTheirCommandSays) {
+    test::SequenceSetup s;
+    ASSERT_TRUE(s.configure(test::NoPorts, "T: exec: touch \"" + dir.file("a b") +
+                                               "\"\nNO: exec: " + dir.file("none") +
+                                               "\nDOC: open: " + dir.path() +
+                                               "\nGONE: open: " + dir.file("gone") + "\n"));
+    ASSERT_TRUE(s.load("0:0:0 T\n0:0:0 NO\n0:0:0 DOC\n0:0:0 GONE\n"));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(s.sequence.eventAt(i)->execute(), i % 2 == 0) << i;
+    EXPECT_TRUE(test::waitForFile(dir.file("a b")));
+    EXPECT_EQ(opened(), dir.path() + "\n");
+    constexpr EventStatus D = EventStatus::Done, F = EventStatus::Failed;
+    EXPECT_EQ(s.statuses(), (std::vector{D, F, D, F}));
+    EXPECT_TRUE(s.reporter.reports().empty());
 }
 
 } // namespace
