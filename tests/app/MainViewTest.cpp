@@ -123,15 +123,24 @@ TEST_F(ViewTest, LoadWithACancelledDialogStillReinitialisesEverything) {
     clickRow(0);
     click(1008);
     ASSERT_EQ(sent0(1), "A");
-    directory.write("Command.def", "Fresh: 0: 46\r\n");
+    // First with a port that cannot open and no Command.def: both reported, port first.
     directory.write("Config.ini",
-                    "[Common]\r\nRequire=1\r\n[Port0]\r\nDevice=" + pty1.slavePath() + "\r\n");
+                    "[Common]\r\nRequire=1\r\n[Port0]\r\nDevice=/nonexistent/tty\r\n");
+    std::remove(directory.file("Command.def").c_str());
     answer.reset();
     click(1007);
     EXPECT_EQ(dialogs, 2);
+    EXPECT_EQ(reporter.ids(),
+              (std::vector<MessageId>{MessageId::PortOpenFailed, MessageId::CommandReadFailed}));
     EXPECT_EQ(rows(), 0);
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.000");
     EXPECT_TRUE(manual());
+    EXPECT_EQ(view().portInformation(), "");
+    // Then with both files in order again.
+    directory.write("Command.def", "Fresh: 0: 46\r\n");
+    directory.write("Config.ini",
+                    "[Common]\r\nRequire=1\r\n[Port0]\r\nDevice=" + pty1.slavePath() + "\r\n");
+    click(1007);
     EXPECT_EQ(view().portInformation(), pty1.slavePath() + " : 9600 bps / NoParity / 1bit\r\n");
     click(1009); // the new Command.def was read
     ASSERT_EQ(rows(), 1);
@@ -210,17 +219,6 @@ TEST_F(FailingPortTest, SkipErrorPassesOverTheFailureAndNoPassRunsWhileAMessageI
     EXPECT_EQ(reporter.ids(), std::vector<MessageId>{MessageId::PortWriteFailed});
     EXPECT_EQ(colours(), (Colours{paleBlue, paleRed, paleBlue}));
     EXPECT_EQ(view().sequence().currentIndex(), 2);
-}
-
-TEST(ViewStartUp, ReportsThePortFailureFirstThenTheCommandFileAndCarriesOn) {
-    FormFixture fixture("", "[Common]\r\nRequire=1\r\n[Port0]\r\nDevice=/nonexistent/tty\r\n");
-    std::remove(fixture.directory.file("Command.def").c_str());
-    fixture.open();
-    EXPECT_EQ(fixture.reporter.ids(),
-              (std::vector<MessageId>{MessageId::PortOpenFailed, MessageId::CommandReadFailed}));
-    EXPECT_EQ(fixture.view().portInformation(), "");
-    EXPECT_EQ(fixture.rows(), 0);
-    EXPECT_TRUE(fixture.manual());
 }
 
 } // namespace
