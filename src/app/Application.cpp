@@ -53,9 +53,12 @@ int runApplication() {
     int code = 0;
     {
         AppMessageLoop loop;
+        // Caught before the frame opens the ports: a signal that comes while they are being
+        // opened waits in the pipe and closes the window as soon as the loop runs.
+        const bool signalsCaught = catchTerminationSignals();
         MainFrame frame;
         std::unique_ptr<QSocketNotifier> signalNotifier;
-        if (catchTerminationSignals()) {
+        if (signalsCaught) {
             signalNotifier =
                 std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
             QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &frame, [&frame] {

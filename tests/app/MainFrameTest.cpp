@@ -151,8 +151,6 @@ TEST(Program, SigtermClosesTheWindowAndThePortsAndExitsWithOne) {
     Program program("[Common]\nRequire=1\n[Port0]\nDevice=" + pty.slavePath() + "\n");
     for (int waited = 0; !heldExclusively(); waited += 10, ::usleep(10000))
         ASSERT_LT(waited, 10000) << "the program never opened its port";
-    // The signals are caught once the frame exists, just after the port opens: let it settle.
-    ::usleep(300000);
     program.terminate(); // SIGTERM
     ASSERT_TRUE(program.waitForFinished(10000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
