@@ -1,60 +1,126 @@
 #pragma once
-// A program started as a child process with its stdout and stderr on pipes, for end-to-end
-// tests. Output is collected while the test waits for a line or for the exit; waits have
-// generous timeouts and never hang the test.
+// A program started as a child process with stdin on /dev/null and stdout and stderr on
+// pipes, for end-to-end tests. Output is collected while the test waits for a line or for the
+// exit; every wait has a generous timeout and never hangs the test.
 
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdexcept>
 #include <string>
-#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
+
+extern char** environ;
 
 namespace cadentor::test {
 
-struct ExitStatus {
-    bool exited = false; // false: killed by a signal, or still running at the timeout
-    int code = -1;       // the exit code when exited
-    int signal = 0;      // the signal that killed it
-};
-
 class ChildProcess {
 public:
-    // Starts argv[0] with `argv`; throws when it cannot be started.
-    explicit ChildProcess(const std::vector<std::string>& argv);
-    // Kills and reaps the child if it still runs.
-    ~ChildProcess();
+    explicit ChildProcess(std::vector<std::string> argv) {
+        int out[2], err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe2 failed");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        std::vector<char*> args;
+        for (std::string& arg : argv)
+            args.push_back(arg.data());
+        args.push_back(nullptr);
+        int result = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        fds_[0] = out[0];
+        fds_[1] = err[0];
+        if (result != 0) {
+            ::close(out[0]);
+            ::close(err[0]);
+            throw std::runtime_error("cannot start " + argv[0]);
+        }
+    }
+    ~ChildProcess() {
+        if (!reaped_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        for (int fd : fds_)
+            ::close(fd);
+    }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // The next line of stdout without its newline; false when none came within `timeoutMs`
-    // or stdout ended.
-    bool readLine(std::string& line, int timeoutMs = 10000);
-    // Waits for the exit, collecting output; not exited when `timeoutMs` passed first.
-    ExitStatus wait(int timeoutMs = 20000);
-    void sendSignal(int signal);
+    // The next line of stdout without its newline; false when none came in time or stdout ended.
+    bool readLine(std::string& line, int timeoutMs = 10000) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::size_t newline;
+        while ((newline = out_[0].find('\n')) == std::string::npos)
+            if (fds_[0] < 0 || msLeft(deadline) == 0 || !collect(msLeft(deadline)))
+                return false;
+        line = out_[0].substr(0, newline);
+        out_[0].erase(0, newline + 1);
+        return true;
+    }
+    // Waits for the exit, collecting output: the exit code, minus the signal that killed it,
+    // or stillRunning when `timeoutMs` passed first.
+    static constexpr int stillRunning = -1000;
+    int wait(int timeoutMs = 20000) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        // Programs that the child started may hold the pipes: never wait on them alone.
+        for (int status = 0; !reaped_; collect(10)) {
+            if ((reaped_ = ::waitpid(pid_, &status, WNOHANG) == pid_))
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+            else if (msLeft(deadline) == 0)
+                return stillRunning;
+        }
+        while ((fds_[0] >= 0 || fds_[1] >= 0) && msLeft(deadline) > 0 && collect(50)) {
+        }
+        return status_;
+    }
+    void sendSignal(int signal) {
+        if (!reaped_)
+            ::kill(pid_, signal);
+    }
     pid_t pid() const { return pid_; }
-
     // What arrived so far and was not taken by readLine.
-    const std::string& out() const { return out_; }
-    const std::string& err() const { return err_; }
+    const std::string& out() const { return out_[0]; }
+    const std::string& err() const { return out_[1]; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    static int msLeft(Clock::time_point deadline) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
     // Polls both pipes for at most `timeoutMs`; false when nothing could be read.
-    bool collect(int timeoutMs);
+    bool collect(int timeoutMs) {
+        pollfd polled[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+        if (::poll(polled, 2, timeoutMs) <= 0)
+            return false;
+        bool got = false;
+        for (int i = 0; i < 2; ++i) {
+            char buffer[4096];
+            ssize_t n = polled[i].revents == 0 ? -1 : ::read(fds_[i], buffer, sizeof buffer);
+            if (n > 0)
+                got = out_[i].append(buffer, static_cast<std::size_t>(n)).size() > 0;
+            else if (n == 0) // the end of this pipe: stop polling it
+                ::close(std::exchange(fds_[i], -1));
+        }
+        return got || fds_[0] >= 0 || fds_[1] >= 0;
+    }
 
     pid_t pid_ = -1;
-    int outFd_ = -1;
-    int errFd_ = -1;
-    std::string out_;
-    std::string err_;
-    ExitStatus status_;
+    int fds_[2] = {-1, -1};
+    std::string out_[2];
+    int status_ = stillRunning;
     bool reaped_ = false;
 };
-
-// Runs a program to its end and returns its status with everything it printed.
-struct RunResult {
-    ExitStatus status;
-    std::string out;
-    std::string err;
-};
-RunResult runToEnd(const std::vector<std::string>& argv, int timeoutMs = 20000);
 
 } // namespace cadentor::test

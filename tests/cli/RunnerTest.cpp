@@ -5,41 +5,55 @@
 #include "support/Pty.h"
 #include "support/TempDir.h"
 
-#include <chrono>
-#include <csignal>
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <sstream>
 #include <thread>
 
 namespace cadentor::test {
 namespace {
 
+using namespace std::string_literals;
 const std::string runnerPath = CADENTOR_BINARY_DIR "/src/cli/cadentor-run";
 
-std::string message(MessageId id) {
-    return loadMessage(id);
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    return result;
 }
 
 class Runner : public ::testing::Test {
 protected:
-    // Config.ini with one section per pty, in order.
-    void configurePorts(std::initializer_list<const Pty*> ptys) {
-        std::string ini = "[Common]\nRequire=" + std::to_string(ptys.size()) + "\n";
-        int n = 0;
-        for (const Pty* pty : ptys)
-            ini += "[Port" + std::to_string(n++) + "]\nDevice=" + pty->slavePath() +
-                   "\nBaudRate=115200\n";
-        dir.write("Config.ini", ini);
+    // Replaces {0} and {1} by the ptys' paths, {d} by the directory, {s} by the sequence file
+    // and {mN} by message N.
+    std::string expand(std::string text) const {
+        for (std::size_t at = 0; (at = text.find('{', at)) != std::string::npos;) {
+            std::size_t end = text.find('}', at);
+            std::string key = text.substr(at + 1, end - at - 1);
+            std::string value = key == "0"   ? port0.slavePath()
+                                : key == "1" ? port1.slavePath()
+                                : key == "d" ? dir.path()
+                                : key == "s" ? dir.file("seq.txt")
+                                             : loadMessage(std::stoul(key.substr(1)));
+            text.replace(at, end - at + 1, value);
+            at += value.size();
+        }
+        return text;
     }
-    std::string sequence(std::string_view lines) { return dir.write("seq.txt", lines); }
-
-    RunResult run(std::vector<std::string> args) {
-        args.insert(args.begin(), {runnerPath, "--dir", dir.path()});
-        return runToEnd(args);
+    // Config.ini with both ptys, Command.def and seq.txt as given (none for nullptr).
+    void writeFiles(const char* config, const char* commands, const char* sequence) {
+        dir.write("Config.ini", config ? expand(config)
+                                       : expand("[Common]\nRequire=2\n[Port0]\nDevice={0}\n"
+                                                "BaudRate=115200\n[Port1]\nDevice={1}\n"));
+        if (commands)
+            dir.write("Command.def", commands);
+        if (sequence)
+            dir.write("seq.txt", sequence);
     }
-    std::vector<std::string> start(std::vector<std::string> args) {
+    std::vector<std::string> command(std::vector<std::string> args) const {
         args.insert(args.begin(), {runnerPath, "--dir", dir.path()});
         return args;
     }
@@ -49,216 +63,151 @@ protected:
     Pty port1;
 };
 
-TEST_F(Runner, SendsEveryEventInTimeOrderWithItsBytes) {
-    configurePorts({&port0, &port1});
-    dir.write("Command.def",
-              "Hello: 0: 48 69\nRaw: 1: 0A 0D 00\nLast: 0: FF\nBits: 1: B00000001\n");
-    // Out of order in the file: the run goes by time code.
-    std::string seq = sequence("0:0:0.08 Bits\n0:0:0 Hello\n0:0:0.04 Last\n0:0:0 Raw\n");
-
-    RunResult result = run({seq});
-
-    EXPECT_EQ(result.status.code, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    const std::string p0 = port0.slavePath(), p1 = port1.slavePath();
-    EXPECT_EQ(result.out, "0:0:0.000\t" + p0 + "\tHello\tDone\n" + "0:0:0.000\t" + p1 +
-                              "\tRaw\tDone\n" + "0:0:0.040\t" + p0 + "\tLast\tDone\n" +
-                              "0:0:0.080\t" + p1 + "\tBits\tDone\n");
-    // Byte for byte: no line-end translation on the way.
-    EXPECT_EQ(port0.read(3, 2000), std::string("\x48\x69\xFF", 3));
-    EXPECT_EQ(port1.read(4, 2000), std::string("\x0A\x0D\x00\x01", 4));
-}
-
-TEST_F(Runner, AFailedEventStopsTheRunWithExitOne) {
-    configurePorts({&port0});
-    dir.write("Command.def", "A: 0: 41\nMissing: exec: /nonexistent/program\nB: 0: 42\n");
-    std::string seq = sequence("0:0:0 A\n0:0:0.02 Missing\n0:0:0.04 B\n");
-
-    RunResult result = run({seq});
-
-    EXPECT_EQ(result.status.code, 1);
-    EXPECT_EQ(result.out, "0:0:0.000\t" + port0.slavePath() + "\tA\tDone\n" +
-                              "0:0:0.020\tExec\tMissing\tFailed\n");
-    EXPECT_EQ(port0.read(0, 300), "A");
-}
-
-TEST_F(Runner, SkipErrorsPassesOverTheFailureAndStillExitsOne) {
-    configurePorts({&port0});
-    dir.write("Command.def", "A: 0: 41\nMissing: exec: /nonexistent/program\nB: 0: 42\n");
-    std::string seq = sequence("0:0:0 A\n0:0:0.02 Missing\n0:0:0.02 B\n0:0:0.05 Missing\n");
-
-    RunResult result = run({"--skip-errors", seq});
-
-    EXPECT_EQ(result.status.code, 1);
-    const std::string p0 = port0.slavePath();
-    EXPECT_EQ(result.out, "0:0:0.000\t" + p0 + "\tA\tDone\n" +
-                              "0:0:0.020\tExec\tMissing\tFailed\n" + "0:0:0.020\t" + p0 +
-                              "\tB\tDone\n" + "0:0:0.050\tExec\tMissing\tFailed\n");
-    EXPECT_EQ(port0.read(2, 2000), "AB");
-}
-
-TEST_F(Runner, AnEmptySequenceFinishesAtOnce) {
-    configurePorts({&port0});
-    dir.write("Command.def", "A: 0: 41\n");
-    RunResult result = run({sequence("\n\r\n")});
-    EXPECT_EQ(result.status.code, 0) << result.err;
-    EXPECT_EQ(result.out, "");
-}
-
-TEST_F(Runner, CommandListRunsEveryCommandAtTimeZero) {
-    configurePorts({&port0});
-    dir.write("Command.def", "A: 0: 41\nB: 0: 42\nC: exec: true\n");
-
-    RunResult result = run({"--command-list"});
-
-    EXPECT_EQ(result.status.code, 0) << result.err;
-    std::istringstream lines(result.out);
-    std::string line;
-    std::vector<std::string> names;
-    while (std::getline(lines, line)) {
-        EXPECT_TRUE(line.starts_with("0:0:0.000\t")) << line;
-        EXPECT_TRUE(line.ends_with("\tDone")) << line;
-        names.push_back(line);
-    }
-    EXPECT_EQ(names.size(), 3u);
-    std::string sent = port0.read(2, 2000);
-    EXPECT_TRUE(sent == "AB" || sent == "BA") << sent;
-}
-
-TEST_F(Runner, CommandListOfATableWithoutCommandsIsALoadFailure) {
-    configurePorts({&port0});
-    dir.write("Command.def", "\n\n");
-    RunResult result = run({"--command-list"});
-    EXPECT_EQ(result.status.code, 2);
-    EXPECT_NE(result.err.find("defines no command"), std::string::npos) << result.err;
-}
-
-TEST_F(Runner, ListPrintsTheEventsWithoutRunningThem) {
-    configurePorts({&port0});
-    dir.write("Command.def", "A: 0: 41\nRun: exec: /nonexistent/program\n");
-    std::string seq = sequence("1:02:03.5 A\n0:0:1 Run\n");
-
-    RunResult result = run({"--list", seq});
-
-    EXPECT_EQ(result.status.code, 0) << result.err;
-    EXPECT_EQ(result.out, "0:0:1.000\tExec\tRun\n1:2:3.500\t" + port0.slavePath() + "\tA\n");
-    EXPECT_EQ(port0.read(0, 200), "");
-    // --list starts up as a run does: the port was opened and set up (output processing off).
-    EXPECT_EQ(port0.slaveSettings().c_oflag & OPOST, 0u);
-}
-
-TEST_F(Runner, CheckValidatesWithoutOpeningAnyDevice) {
-    dir.write("Config.ini", "[Common]\nRequire=2\n[Port0]\nDevice=/nonexistent/ttyX\n[Port1]\n"
-                            "Device=" +
-                                port0.slavePath() + "\n");
-    dir.write("Command.def", "A: 0: 41\nB: 1: 42\n");
-    std::string seq = sequence("0:0:0 A\n0:0:2 B\n");
-
-    RunResult result = run({"--check", seq});
-
-    EXPECT_EQ(result.status.code, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out,
-              "0:0:0.000\t/nonexistent/ttyX\tA\n0:0:2.000\t" + port0.slavePath() + "\tB\n");
-    // The pty was never opened: its settings are as the pty came.
-    EXPECT_NE(port0.slaveSettings().c_oflag & OPOST, 0u);
-}
-
-struct CheckProblem {
+struct RunCase {
     const char* name;
-    const char* config;
-    const char* commands;
-    const char* sequence;
-    MessageId id;
-    const char* detail; // relative to the directory; empty for none
+    std::vector<std::string> args = {}; // then seq.txt when there is a sequence
+    const char* config = nullptr;       // nullptr: both ptys
+    const char* commands = nullptr;
+    const char* sequence = nullptr;
+    int code = 0;
+    const char* out = "";
+    const char* err = "";
+    std::string port0 = "", port1 = ""; // the bytes each pty received
 };
-void PrintTo(const CheckProblem& problem, std::ostream* os) {
-    *os << problem.name;
+void PrintTo(const RunCase& run, std::ostream* os) {
+    *os << run.name;
 }
 
-class CheckReportsTheFirstProblem : public Runner,
-                                    public ::testing::WithParamInterface<CheckProblem> {};
+class RunnerCase : public Runner, public ::testing::WithParamInterface<RunCase> {};
 
-TEST_P(CheckReportsTheFirstProblem, AndExitsTwo) {
-    const CheckProblem& problem = GetParam();
-    dir.write("Config.ini", problem.config);
-    dir.write("Command.def", problem.commands);
-    std::string seq = sequence(problem.sequence);
+TEST_P(RunnerCase, PrintsAndSendsExactlyThis) {
+    const RunCase& run = GetParam();
+    writeFiles(run.config, run.commands, run.sequence);
+    std::vector<std::string> args = run.args;
+    if (run.sequence)
+        args.push_back(dir.file("seq.txt"));
 
-    RunResult result = run({"--check", seq});
+    ChildProcess result(command(args));
 
-    EXPECT_EQ(result.status.code, 2);
-    EXPECT_EQ(result.out, "");
-    std::string expected = "cadentor-run: " + message(problem.id) + "\n";
-    if (*problem.detail)
-        expected += "  " + dir.path() + "/" + problem.detail + "\n";
-    // Exactly one message: checking stops at the first problem.
-    EXPECT_EQ(result.err, expected);
+    EXPECT_EQ(result.wait(), run.code);
+    EXPECT_EQ(result.out(), expand(run.out));
+    EXPECT_EQ(result.err(), expand(run.err));
+    // Byte for byte: no line-end translation on the way, nothing more.
+    EXPECT_EQ(port0.read(0, 200), run.port0);
+    EXPECT_EQ(port1.read(0, 200), run.port1);
+    // Port 0 is opened and set up (output processing off) unless checking or not configured;
+    // a pty never opened keeps output processing on.
+    bool opened = !run.config && std::find(args.begin(), args.end(), "--check") == args.end();
+    EXPECT_EQ((port0.slaveSettings().c_oflag & OPOST) == 0, opened);
 }
+
+const char* const failing = "A: 0: 41\nMissing: exec: /nonexistent/program\nB: 0: 42\n";
+const char* const failingSequence = "0:0:0 A\n0:0:0.02 Missing\n0:0:0.02 B\n0:0:0.05 Missing\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    Problems, CheckReportsTheFirstProblem,
-    ::testing::Values(CheckProblem{"NegativeRequire", "[Common]\nRequire=-1\n", "A: 0: 41\n",
-                                   "0:0:0 A\n", MessageId::BadPortCount, "Config.ini: Require=-1"},
-                      CheckProblem{"CommandLineDoesNotParse", "[Common]\nRequire=1\n",
-                                   "A: 0: 41\nB: 0: 4\n", "0:0:0 X\n",
-                                   MessageId::CommandParseFailed, "Command.def:2"},
-                      CheckProblem{"PortIdBeyondTheConfiguredPorts", "[Common]\nRequire=1\n",
-                                   "A: 0: 41\nB: 1: 42\n", "0:0:0 A\n0:0:1 B\n",
-                                   MessageId::BadPortId, "seq.txt:2"},
-                      CheckProblem{"SequenceLineDoesNotParse", "[Common]\nRequire=1\n",
-                                   "A: 0: 41\n", "0:0:0 A\n0:0:1 A \n",
-                                   MessageId::SequenceParseFailed, "seq.txt:2"}),
-    [](const ::testing::TestParamInfo<CheckProblem>& info) { return info.param.name; });
+    Runs, RunnerCase,
+    ::testing::Values(
+        // Out of order in the file: the run goes by time code.
+        RunCase{.name = "InTimeOrderWithTheirBytes",
+                .commands = "Hello: 0: 48 69\nRaw: 1: 0A 0D 00\nLast: 0: FF\nBits: 1: B00000001\n",
+                .sequence = "0:0:0.08 Bits\n0:0:0 Hello\n0:0:0.04 Last\n0:0:0 Raw\n",
+                .out = "0:0:0.000\t{0}\tHello\tDone\n0:0:0.000\t{1}\tRaw\tDone\n"
+                       "0:0:0.040\t{0}\tLast\tDone\n0:0:0.080\t{1}\tBits\tDone\n",
+                .port0 = "\x48\x69\xFF",
+                .port1 = "\x0A\x0D\x00\x01"s},
+        RunCase{.name = "AnEmptySequenceFinishesAtOnce",
+                .commands = "A: 0: 41\n",
+                .sequence = "\n\r\n"},
+        RunCase{.name = "AFailedEventStopsTheRunWithExitOne",
+                .commands = failing,
+                .sequence = failingSequence,
+                .code = 1,
+                .out = "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n",
+                .port0 = "A"},
+        RunCase{.name = "SkipErrorsGoesOnAndStillExitsOne",
+                .args = {"--skip-errors"},
+                .commands = failing,
+                .sequence = failingSequence,
+                .code = 1,
+                .out = "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n"
+                       "0:0:0.020\t{0}\tB\tDone\n0:0:0.050\tExec\tMissing\tFailed\n",
+                .port0 = "AB"},
+        // --list starts up as a run does, ports opened, but runs nothing.
+        RunCase{.name = "ListPrintsTheEventsWithoutRunningThem",
+                .args = {"--list"},
+                .commands = "A: 0: 41\nRun: exec: /nonexistent/program\n",
+                .sequence = "1:02:03.5 A\n0:0:1 Run\n",
+                .out = "0:0:1.000\tExec\tRun\n1:2:3.500\t{0}\tA\n"},
+        RunCase{.name = "CheckValidatesWithoutOpeningAnyDevice",
+                .args = {"--check"},
+                .config = "[Common]\nRequire=2\n[Port0]\nDevice=/nonexistent/ttyX\n[Port1]\n"
+                          "Device={0}\n",
+                .commands = "A: 0: 41\nB: 1: 42\n",
+                .sequence = "0:0:0 A\n0:0:2 B\n",
+                .out = "0:0:0.000\t/nonexistent/ttyX\tA\n0:0:2.000\t{0}\tB\n"},
+        RunCase{.name = "UnknownCommandShowsMessageNineWithTheNameOnTheNextLine",
+                .commands = "A: 0: 41\n",
+                .sequence = "0:0:0 A\n0:0:1 NoSuchCommand\n",
+                .code = 2,
+                .err = "cadentor-run: {m9}\nNoSuchCommand\n  {s}:2\n"},
+        RunCase{.name = "MissingCommandDefIsReportedAndStartUpCarriesOn",
+                .sequence = "0:0:0 A\n",
+                .code = 2,
+                .err = "cadentor-run: {m8}\n  {d}/Command.def: No such file or directory\n"
+                       "cadentor-run: {m9}\nA\n  {s}:1\n"},
+        RunCase{.name = "APortThatCannotOpenIsReportedAndProgramsStillRun",
+                .config = "[Common]\nRequire=1\n[Port0]\nDevice=/nonexistent/ttyX\n",
+                .commands = "Go: exec: true\n",
+                .sequence = "0:0:0 Go\n",
+                .out = "0:0:0.000\tExec\tGo\tDone\n",
+                .err = "cadentor-run: {m3}\n  /nonexistent/ttyX: No such file or directory\n"},
+        RunCase{.name = "CommandListOfATableWithoutCommandsIsALoadFailure",
+                .args = {"--command-list"},
+                .commands = "\n\n",
+                .code = 2,
+                .err = "cadentor-run: Command.def in {d} defines no command\n"},
+        // Checking stops at the first problem: exactly one message.
+        RunCase{.name = "CheckReportsANegativeRequire",
+                .args = {"--check"},
+                .config = "[Common]\nRequire=-1\n",
+                .commands = "A: 0: 41\n",
+                .sequence = "0:0:0 A\n",
+                .code = 2,
+                .err = "cadentor-run: {m10}\n  {d}/Config.ini: Require=-1\n"},
+        RunCase{.name = "CheckReportsACommandLineThatDoesNotParse",
+                .args = {"--check"},
+                .config = "[Common]\nRequire=1\n",
+                .commands = "A: 0: 41\nB: 0: 4\n",
+                .sequence = "0:0:0 X\n",
+                .code = 2,
+                .err = "cadentor-run: {m7}\n  {d}/Command.def:2\n"},
+        RunCase{.name = "CheckReportsAPortIdBeyondTheConfiguredPorts",
+                .args = {"--check"},
+                .config = "[Common]\nRequire=1\n",
+                .commands = "A: 0: 41\nB: 1: 42\n",
+                .sequence = "0:0:0 A\n0:0:1 B\n",
+                .code = 2,
+                .err = "cadentor-run: {m11}\n  {s}:2\n"}),
+    [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
-TEST_F(Runner, UnknownCommandShowsMessageNineWithTheNameOnTheNextLine) {
-    configurePorts({&port0});
-    dir.write("Command.def", "A: 0: 41\n");
-    std::string seq = sequence("0:0:0 A\n0:0:1 NoSuchCommand\n");
-
-    RunResult result = run({seq});
-
-    EXPECT_EQ(result.status.code, 2);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "cadentor-run: " + message(MessageId::CommandNotFound) +
-                              "\nNoSuchCommand\n  " + seq + ":2\n");
-    EXPECT_EQ(port0.read(0, 200), "");
-}
-
-TEST_F(Runner, MissingCommandDefIsReportedAndStartUpCarriesOn) {
-    configurePorts({&port0});
-    std::string seq = sequence("0:0:0 A\n");
-
-    RunResult result = run({seq});
-
-    EXPECT_EQ(result.status.code, 2);
-    EXPECT_EQ(result.err, "cadentor-run: " + message(MessageId::CommandReadFailed) + "\n  " +
-                              dir.file("Command.def") + ": No such file or directory\n" +
-                              "cadentor-run: " + message(MessageId::CommandNotFound) + "\nA\n  " +
-                              seq + ":1\n");
-}
-
-TEST_F(Runner, APortThatCannotOpenIsReportedAndProgramsStillRun) {
-    dir.write("Config.ini", "[Common]\nRequire=1\n[Port0]\nDevice=/nonexistent/ttyX\n");
-    dir.write("Command.def", "Go: exec: true\n");
-
-    RunResult result = run({sequence("0:0:0 Go\n")});
-
-    EXPECT_EQ(result.status.code, 0);
-    EXPECT_EQ(result.err, "cadentor-run: " + message(MessageId::PortOpenFailed) +
-                              "\n  /nonexistent/ttyX: No such file or directory\n");
-    EXPECT_EQ(result.out, "0:0:0.000\tExec\tGo\tDone\n");
+TEST_F(Runner, CommandListRunsEveryCommandAtTimeZero) {
+    writeFiles(nullptr, "A: 0: 41\nB: 1: 42\nC: exec: true\n", nullptr);
+    ChildProcess result(command({"--command-list"}));
+    EXPECT_EQ(result.wait(), 0) << result.err();
+    std::vector<std::string> got = lines(result.out());
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, lines(expand("0:0:0.000\t{0}\tA\tDone\n0:0:0.000\t{1}\tB\tDone\n"
+                                "0:0:0.000\tExec\tC\tDone\n")));
+    EXPECT_EQ(port0.read(1, 2000) + port1.read(1, 2000), "AB");
 }
 
 TEST_F(Runner, StartedProgramsGetNoBlockedOrIgnoredStopSignals) {
-    configurePorts({&port0});
-    // cp copies its own status, as the runner started it (no shell, which masks signals
-    // itself while it waits for its children).
+    // cp copies its own status as the runner started it (a shell would mask signals itself).
     std::string out = dir.file("status.txt");
-    dir.write("Command.def", "Probe: exec: cp /proc/self/status " + out + "\n");
-
-    RunResult result = run({sequence("0:0:0 Probe\n")});
-    ASSERT_EQ(result.status.code, 0) << result.err;
+    writeFiles(nullptr, ("Probe: exec: cp /proc/self/status " + out + "\n").c_str(),
+               "0:0:0 Probe\n");
+    ChildProcess result(command({dir.file("seq.txt")}));
+    ASSERT_EQ(result.wait(), 0) << result.err();
 
     std::string text;
     for (int i = 0; i < 500 && text.find("voluntary_ctxt_switches") == std::string::npos; ++i) {
@@ -266,18 +215,14 @@ TEST_F(Runner, StartedProgramsGetNoBlockedOrIgnoredStopSignals) {
         std::ifstream in(out);
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    ASSERT_NE(text.find("voluntary_ctxt_switches"), std::string::npos) << "the probe did not run";
-    std::istringstream lines(text);
-    std::string line;
     int masks = 0;
     const unsigned long stopBits = (1ul << (SIGINT - 1)) | (1ul << (SIGTERM - 1));
-    while (std::getline(lines, line)) {
-        if (!line.starts_with("SigBlk:") && !line.starts_with("SigIgn:"))
-            continue;
-        ++masks;
-        EXPECT_EQ(std::stoul(line.substr(7), nullptr, 16) & stopBits, 0u) << line;
-    }
-    EXPECT_EQ(masks, 2);
+    for (const std::string& line : lines(text))
+        if (line.starts_with("SigBlk:") || line.starts_with("SigIgn:")) {
+            ++masks;
+            EXPECT_EQ(std::stoul(line.substr(7), nullptr, 16) & stopBits, 0u) << line;
+        }
+    EXPECT_EQ(masks, 2) << "the probe did not run";
 }
 
 // The count of times the process gave up the processor (slept) so far.
@@ -291,62 +236,35 @@ long voluntarySwitches(pid_t pid) {
     return -1;
 }
 
-TEST_F(Runner, AnEventDaysAheadIsAwaitedInOneSleep) {
-    configurePorts({&port0});
-    dir.write("Command.def", "First: 0: 31\nFar: 0: 32\n");
+class RunnerStops : public Runner, public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(RunnerStops, OnASignalWhileAwaitingAFarEventWithoutSpinning) {
     // 1000 hours ahead: beyond half the range of the millisecond counter.
-    ChildProcess child(start({sequence("0:0:0 First\n1000:0:0 Far\n")}));
+    writeFiles(nullptr, "First: 0: 31\nFar: 0: 32\n", "0:0:0 First\n1000:0:0 Far\n");
+    ChildProcess child(command({dir.file("seq.txt")}));
     std::string line;
     ASSERT_TRUE(child.readLine(line)) << child.err();
+    EXPECT_EQ(line, expand("0:0:0.000\t{0}\tFirst\tDone"));
+    EXPECT_EQ(port0.read(1, 2000), "1");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     long before = voluntarySwitches(child.pid());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     long after = voluntarySwitches(child.pid());
-
     ASSERT_GE(before, 0);
     // Waking every fraction of a millisecond would give hundreds.
     EXPECT_LT(after - before, 10);
-    child.sendSignal(SIGTERM);
-    EXPECT_EQ(child.wait(10000).code, 143);
-    EXPECT_EQ(port0.read(1, 2000), "1");
-}
 
-struct StopCase {
-    int signal;
-    int code;
-};
-void PrintTo(const StopCase& stop, std::ostream* os) {
-    *os << "signal " << stop.signal;
-}
-
-class RunnerStops : public Runner, public ::testing::WithParamInterface<StopCase> {};
-
-TEST_P(RunnerStops, OnASignalMidRun) {
-    configurePorts({&port0});
-    dir.write("Command.def", "First: 0: 31\nLater: 0: 32\n");
-    ChildProcess child(start({sequence("0:0:0 First\n0:0:30 Later\n")}));
-    std::string line;
-    ASSERT_TRUE(child.readLine(line)) << child.err();
-    EXPECT_EQ(line, "0:0:0.000\t" + port0.slavePath() + "\tFirst\tDone");
-    EXPECT_EQ(port0.read(1, 2000), "1");
-
-    auto sent = std::chrono::steady_clock::now();
-    child.sendSignal(GetParam().signal);
-    ExitStatus status = child.wait(10000);
-
-    ASSERT_TRUE(status.exited) << "still running or killed by signal " << status.signal;
-    EXPECT_EQ(status.code, GetParam().code);
-    // Stopped in its sleep, not at the next event thirty seconds later.
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10));
-    EXPECT_EQ(child.out(), "");
-    EXPECT_EQ(child.err(), "");
+    child.sendSignal(GetParam().first);
+    // Exits with the code (is not killed by the signal), stopped in its sleep.
+    EXPECT_EQ(child.wait(10000), GetParam().second);
+    EXPECT_EQ(child.out() + child.err(), "");
     EXPECT_EQ(port0.read(0, 200), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, RunnerStops,
-                         ::testing::Values(StopCase{SIGINT, 130}, StopCase{SIGTERM, 143}),
-                         [](const ::testing::TestParamInfo<StopCase>& info) {
-                             return info.param.signal == SIGINT ? "Interrupt" : "Terminate";
+                         ::testing::Values(std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}),
+                         [](const auto& info) {
+                             return info.param.first == SIGINT ? "Interrupt" : "Terminate";
                          });
 
 struct UsageCase {
@@ -360,15 +278,14 @@ void PrintTo(const UsageCase& usage, std::ostream* os) {
 
 class RunnerUsage : public ::testing::TestWithParam<UsageCase> {};
 
-TEST_P(RunnerUsage, ExitsTwoWithTheUsageOnStderr) {
+TEST_P(RunnerUsage, ExitsTwoWithTheComplaintAndTheUsageOnStderr) {
     std::vector<std::string> args = GetParam().args;
     args.insert(args.begin(), runnerPath);
-    RunResult result = runToEnd(args);
-    EXPECT_EQ(result.status.code, 2);
-    EXPECT_EQ(result.out, "");
-    EXPECT_TRUE(result.err.starts_with(std::string("cadentor-run: ") + GetParam().complaint + "\n"))
-        << result.err;
-    EXPECT_NE(result.err.find("usage: cadentor-run"), std::string::npos);
+    ChildProcess result(args);
+    EXPECT_EQ(result.wait(), 2);
+    EXPECT_EQ(result.out(), "");
+    EXPECT_TRUE(result.err().starts_with("cadentor-run: "s + GetParam().complaint + "\nusage: "))
+        << result.err();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -387,21 +304,16 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"EmptySequenceName", {""}, "the SEQUENCE file name is empty"}),
     [](const ::testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
 
-TEST(RunnerInformation, HelpAndVersionGoToStdout) {
-    RunResult help = runToEnd({runnerPath, "--help"});
-    EXPECT_EQ(help.status.code, 0);
-    EXPECT_TRUE(help.out.starts_with("usage: cadentor-run [--dir DIR]")) << help.out;
-    EXPECT_EQ(help.err, "");
-
-    RunResult version = runToEnd({runnerPath, "--version"});
-    EXPECT_EQ(version.status.code, 0);
-    EXPECT_EQ(version.out, message(MessageId::AppTitle) + "\n");
-}
-
-TEST(RunnerInformation, ADirectoryThatDoesNotExistIsAUsageError) {
-    RunResult result = runToEnd({runnerPath, "--dir", "/nonexistent/dir", "seq.txt"});
-    EXPECT_EQ(result.status.code, 2);
-    EXPECT_EQ(result.err, "cadentor-run: --dir /nonexistent/dir: No such file or directory\n");
+TEST(RunnerInformation, HelpAndVersionGoToStdoutAndAMissingDirIsAUsageError) {
+    ChildProcess help({runnerPath, "--help"}), version({runnerPath, "--version"}),
+        noDir({runnerPath, "--dir", "/nonexistent/dir", "seq.txt"});
+    EXPECT_EQ(help.wait(), 0);
+    EXPECT_TRUE(help.out().starts_with("usage: cadentor-run [--dir DIR]")) << help.out();
+    EXPECT_EQ(help.err(), "");
+    EXPECT_EQ(version.wait(), 0);
+    EXPECT_EQ(version.out(), loadMessage(MessageId::AppTitle) + "\n");
+    EXPECT_EQ(noDir.wait(), 2);
+    EXPECT_EQ(noDir.err(), "cadentor-run: --dir /nonexistent/dir: No such file or directory\n");
 }
 
 } // namespace

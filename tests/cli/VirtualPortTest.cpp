@@ -35,29 +35,20 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-// The bytes of a report line "MS.USEC<TAB>PORT<TAB>HEX" for port `port`, or "?" when the
-// line has another form.
-std::string reportedBytes(const std::string& line, int port) {
-    static const std::regex form(R"(^\d+\.\d{3}\t(\d+)\t([0-9A-F]{2}( [0-9A-F]{2})*)$)");
-    std::smatch match;
-    if (!std::regex_match(line, match, form) || std::stoi(match[1]) != port)
-        return "?";
-    return match[2];
-}
-
-// The hex bytes that port `port` reported in the next lines, until `count` bytes have come (a
-// write may arrive as more than one chunk); "?" and the line for a line of another form.
+// The hex bytes that port `port` reported in the next lines "MS.USEC<TAB>PORT<TAB>HEX", until
+// `count` bytes have come (a write may arrive in chunks); "?" and the line for another form.
 std::string readReport(ChildProcess& vport, int port, std::size_t count) {
-    std::string all;
-    std::string line;
+    static const std::regex form(R"(^\d+\.\d{3}\t(\d+)\t([0-9A-F]{2}( [0-9A-F]{2})*)$)");
+    std::string all, line;
+    std::smatch match;
     while ((all.size() + 1) / 3 < count && vport.readLine(line)) {
-        std::string bytes = reportedBytes(line, port);
-        if (bytes == "?")
+        if (!std::regex_match(line, match, form) || std::stoi(match[1]) != port)
             return "? " + line;
-        all += (all.empty() ? "" : " ") + bytes;
+        all += (all.empty() ? "" : " ") + match[2].str();
     }
     return all;
 }
+
 TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnSigterm) {
     TempDir dir;
     const std::string link = dir.file("port");
@@ -75,62 +66,51 @@ TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnSigterm) {
     EXPECT_EQ(readReport(vport, 0, 2), "00 FF");
 
     vport.sendSignal(SIGTERM);
-    ExitStatus status = vport.wait(10000);
-    EXPECT_TRUE(status.exited);
-    EXPECT_EQ(status.code, 0);
+    EXPECT_EQ(vport.wait(10000), 0);
     EXPECT_FALSE(exists(link + "0"));
     EXPECT_FALSE(exists(link + "1"));
 }
 
-TEST(VirtualPort, OnePortTakesTheLinkNameItselfAndReplacesAStaleLink) {
+TEST(VirtualPort, OnePortReplacesAStaleLinkAndStandsInForTheDeviceOfARun) {
     TempDir dir;
-    const std::string link = dir.file("dev");
+    const std::string link = dir.file("lamp");
     ASSERT_EQ(::symlink("/nonexistent/pts", link.c_str()), 0);
     ChildProcess vport({vportPath, "--link", link});
     std::string slave;
     ASSERT_TRUE(vport.readLine(slave)) << vport.err();
     EXPECT_EQ(linkTarget(link), slave);
+    dir.write("Config.ini", "[Common]\nRequire=1\n[Port0]\nDevice=" + link + "\n");
+    dir.write("Command.def", "On: 0: 02 4F 4E 03\n");
+    std::string seq = dir.write("show.txt", "0:0:0 On\n");
+
+    ChildProcess run({runnerPath, "--dir", dir.path(), seq});
+
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    EXPECT_EQ(run.out(), "0:0:0.000\t" + link + "\tOn\tDone\n");
+    EXPECT_EQ(readReport(vport, 0, 4), "02 4F 4E 03");
     vport.sendSignal(SIGINT);
-    EXPECT_EQ(vport.wait(10000).code, 0);
+    EXPECT_EQ(vport.wait(10000), 0);
     EXPECT_FALSE(exists(link));
 }
 
 TEST(VirtualPort, RefusesToReplaceAFileThatIsNotALink) {
     TempDir dir;
     const std::string path = dir.write("dev", "keep me");
-    RunResult result = runToEnd({vportPath, "--link", path});
-    EXPECT_EQ(result.status.code, 1);
-    EXPECT_NE(result.err.find("is not a symbolic link"), std::string::npos) << result.err;
+    ChildProcess result({vportPath, "--link", path});
+    EXPECT_EQ(result.wait(), 1);
+    EXPECT_NE(result.err().find("is not a symbolic link"), std::string::npos) << result.err();
     struct stat info {};
-    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_TRUE(::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode));
 }
 
 TEST(VirtualPort, RejectsBadArguments) {
     for (std::vector<std::string> args :
          {std::vector<std::string>{"--count", "0"}, {"--count", "x"}, {"--link"}, {"--fast"}}) {
         args.insert(args.begin(), vportPath);
-        RunResult result = runToEnd(args);
-        EXPECT_EQ(result.status.code, 2) << args[1];
-        EXPECT_EQ(result.out, "") << args[1];
+        ChildProcess result(args);
+        EXPECT_EQ(result.wait(), 2) << args[1];
+        EXPECT_EQ(result.out(), "") << args[1];
     }
-}
-
-TEST(VirtualPort, StandsInForTheDeviceOfARun) {
-    TempDir dir;
-    const std::string link = dir.file("lamp");
-    ChildProcess vport({vportPath, "--link", link});
-    std::string slave;
-    ASSERT_TRUE(vport.readLine(slave)) << vport.err();
-    dir.write("Config.ini", "[Common]\nRequire=1\n[Port0]\nDevice=" + link + "\n");
-    dir.write("Command.def", "On: 0: 02 4F 4E 03\n");
-    std::string seq = dir.write("show.txt", "0:0:0 On\n");
-
-    RunResult run = runToEnd({runnerPath, "--dir", dir.path(), seq});
-
-    EXPECT_EQ(run.status.code, 0) << run.err;
-    EXPECT_EQ(run.out, "0:0:0.000\t" + link + "\tOn\tDone\n");
-    EXPECT_EQ(readReport(vport, 0, 4), "02 4F 4E 03");
 }
 
 } // namespace
