@@ -1,21 +1,18 @@
 #pragma once
-// A program started as a child process with stdin on /dev/null and stdout and stderr on
-// pipes, for end-to-end tests. Output is collected while the test waits for a line or for the
-// exit; every wait has a generous timeout and never hangs the test.
+// A program started as a child process (exit code 127 when it cannot run) with stdin on /dev/null
+// and stdout and stderr on pipes, for end-to-end tests. Output is collected while the test waits
+// for a line or for the exit; every wait has a generous timeout and never hangs the test.
 
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
-
-extern char** environ;
 
 namespace cadentor::test {
 
@@ -25,22 +22,22 @@ public:
         int out[2], err[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe2 failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        std::vector<char*> args;
-        for (std::string& arg : argv)
-            args.push_back(arg.data());
-        args.push_back(nullptr);
-        int result = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
+        if ((pid_ = ::fork()) == 0) {
+            ::dup2(::open("/dev/null", O_RDONLY), 0);
+            ::dup2(out[1], 1);
+            ::dup2(err[1], 2);
+            std::vector<char*> args;
+            for (std::string& arg : argv)
+                args.push_back(arg.data());
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
         ::close(out[1]);
         ::close(err[1]);
         fds_[0] = out[0];
         fds_[1] = err[0];
-        if (result != 0) {
+        if (pid_ < 0) {
             ::close(out[0]);
             ::close(err[0]);
             throw std::runtime_error("cannot start " + argv[0]);

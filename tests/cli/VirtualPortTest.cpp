@@ -5,9 +5,9 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cadentor::test {
@@ -25,14 +25,11 @@ void writeOnce(const std::string& path, std::string_view bytes) {
 }
 
 std::string linkTarget(const std::string& link) {
-    char buffer[256] = {};
-    ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    std::error_code error;
+    return std::filesystem::read_symlink(link, error);
 }
-
 bool exists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+    return std::filesystem::symlink_status(path).type() != std::filesystem::file_type::not_found;
 }
 
 // The hex bytes that port `port` reported in the next lines "MS.USEC<TAB>PORT<TAB>HEX", until
@@ -99,8 +96,7 @@ TEST(VirtualPort, RefusesToReplaceAFileThatIsNotALink) {
     ChildProcess result({vportPath, "--link", path});
     EXPECT_EQ(result.wait(), 1);
     EXPECT_NE(result.err().find("is not a symbolic link"), std::string::npos) << result.err();
-    struct stat info {};
-    EXPECT_TRUE(::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode));
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
 }
 
 TEST(VirtualPort, RejectsBadArguments) {
