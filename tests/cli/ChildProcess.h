@@ -19,28 +19,24 @@ namespace cadentor::test {
 class ChildProcess {
 public:
     explicit ChildProcess(std::vector<std::string> argv) {
-        int out[2], err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe2 failed");
-        if ((pid_ = ::fork()) == 0) {
+        std::vector<char*> args;
+        for (std::string& arg : argv)
+            args.push_back(arg.data());
+        args.push_back(nullptr);
+        int pipes[2][2];
+        if (::pipe2(pipes[0], O_CLOEXEC) != 0 || ::pipe2(pipes[1], O_CLOEXEC) != 0 ||
+            (pid_ = ::fork()) < 0)
+            throw std::runtime_error("cannot start " + argv[0]);
+        if (pid_ == 0) {
             ::dup2(::open("/dev/null", O_RDONLY), 0);
-            ::dup2(out[1], 1);
-            ::dup2(err[1], 2);
-            std::vector<char*> args;
-            for (std::string& arg : argv)
-                args.push_back(arg.data());
-            args.push_back(nullptr);
+            ::dup2(pipes[0][1], 1);
+            ::dup2(pipes[1][1], 2);
             ::execv(args[0], args.data());
             ::_exit(127);
         }
-        ::close(out[1]);
-        ::close(err[1]);
-        fds_[0] = out[0];
-        fds_[1] = err[0];
-        if (pid_ < 0) {
-            ::close(out[0]);
-            ::close(err[0]);
-            throw std::runtime_error("cannot start " + argv[0]);
+        for (int i = 0; i < 2; ++i) {
+            ::close(pipes[i][1]);
+            fds_[i] = pipes[i][0];
         }
     }
     ~ChildProcess() {

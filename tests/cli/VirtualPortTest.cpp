@@ -13,6 +13,7 @@
 namespace cadentor::test {
 namespace {
 
+namespace fs = std::filesystem;
 const std::string vportPath = CADENTOR_BINARY_DIR "/tools/vport/cadentor-vport";
 const std::string runnerPath = CADENTOR_BINARY_DIR "/src/cli/cadentor-run";
 
@@ -22,14 +23,6 @@ void writeOnce(const std::string& path, std::string_view bytes) {
     ASSERT_GE(fd, 0) << path;
     ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     ::close(fd);
-}
-
-std::string linkTarget(const std::string& link) {
-    std::error_code error;
-    return std::filesystem::read_symlink(link, error);
-}
-bool exists(const std::string& path) {
-    return std::filesystem::symlink_status(path).type() != std::filesystem::file_type::not_found;
 }
 
 // The hex bytes that port `port` reported in the next lines "MS.USEC<TAB>PORT<TAB>HEX", until
@@ -53,8 +46,8 @@ TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnSigterm) {
     std::string slave0, slave1;
     ASSERT_TRUE(vport.readLine(slave0)) << vport.err();
     ASSERT_TRUE(vport.readLine(slave1)) << vport.err();
-    EXPECT_EQ(linkTarget(link + "0"), slave0);
-    EXPECT_EQ(linkTarget(link + "1"), slave1);
+    EXPECT_EQ(fs::read_symlink(link + "0"), slave0);
+    EXPECT_EQ(fs::read_symlink(link + "1"), slave1);
 
     writeOnce(link + "1", std::string("\x01\xAB\n", 3));
     EXPECT_EQ(readReport(vport, 1, 3), "01 AB 0A");
@@ -64,8 +57,8 @@ TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnSigterm) {
 
     vport.sendSignal(SIGTERM);
     EXPECT_EQ(vport.wait(10000), 0);
-    EXPECT_FALSE(exists(link + "0"));
-    EXPECT_FALSE(exists(link + "1"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link + "0")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link + "1")));
 }
 
 TEST(VirtualPort, OnePortReplacesAStaleLinkAndStandsInForTheDeviceOfARun) {
@@ -75,7 +68,7 @@ TEST(VirtualPort, OnePortReplacesAStaleLinkAndStandsInForTheDeviceOfARun) {
     ChildProcess vport({vportPath, "--link", link});
     std::string slave;
     ASSERT_TRUE(vport.readLine(slave)) << vport.err();
-    EXPECT_EQ(linkTarget(link), slave);
+    EXPECT_EQ(fs::read_symlink(link), slave);
     dir.write("Config.ini", "[Common]\nRequire=1\n[Port0]\nDevice=" + link + "\n");
     dir.write("Command.def", "On: 0: 02 4F 4E 03\n");
     std::string seq = dir.write("show.txt", "0:0:0 On\n");
@@ -87,19 +80,10 @@ TEST(VirtualPort, OnePortReplacesAStaleLinkAndStandsInForTheDeviceOfARun) {
     EXPECT_EQ(readReport(vport, 0, 4), "02 4F 4E 03");
     vport.sendSignal(SIGINT);
     EXPECT_EQ(vport.wait(10000), 0);
-    EXPECT_FALSE(exists(link));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
-TEST(VirtualPort, RefusesToReplaceAFileThatIsNotALink) {
-    TempDir dir;
-    const std::string path = dir.write("dev", "keep me");
-    ChildProcess result({vportPath, "--link", path});
-    EXPECT_EQ(result.wait(), 1);
-    EXPECT_NE(result.err().find("is not a symbolic link"), std::string::npos) << result.err();
-    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
-}
-
-TEST(VirtualPort, RejectsBadArguments) {
+TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {
     for (std::vector<std::string> args :
          {std::vector<std::string>{"--count", "0"}, {"--count", "x"}, {"--link"}, {"--fast"}}) {
         args.insert(args.begin(), vportPath);
@@ -107,6 +91,12 @@ TEST(VirtualPort, RejectsBadArguments) {
         EXPECT_EQ(result.wait(), 2) << args[1];
         EXPECT_EQ(result.out(), "") << args[1];
     }
+    TempDir dir;
+    const std::string path = dir.write("dev", "keep me");
+    ChildProcess result({vportPath, "--link", path});
+    EXPECT_EQ(result.wait(), 1);
+    EXPECT_NE(result.err().find("is not a symbolic link"), std::string::npos) << result.err();
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path)));
 }
 
 } // namespace
