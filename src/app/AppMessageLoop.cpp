@@ -111,18 +111,18 @@ void AppMessageLoop::wakeAt(std::int64_t monotonicNs) {
     // Zero would disarm the timer; an instant already past fires at once.
     if (monotonicNs <= 0)
         monotonicNs = 1;
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(monotonicNs / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(monotonicNs % 1000000000);
-    if (::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr) == 0)
+    itimerspec setting{};
+    setting.it_value.tv_sec = static_cast<time_t>(monotonicNs / 1000000000);
+    setting.it_value.tv_nsec = static_cast<long>(monotonicNs % 1000000000);
+    if (::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr) == 0)
         wakeArmed_ = true;
 }
 
 void AppMessageLoop::cancelWake() {
     if (timerFd_ < 0 || !wakeArmed_)
         return;
-    itimerspec spec{};
-    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    itimerspec setting{};
+    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr);
     drainWake();
     wokeDuringPass_ = false;
     wakeArmed_ = false;
