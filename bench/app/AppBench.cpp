@@ -34,7 +34,7 @@ using namespace cadentor;
 namespace {
 
 std::int64_t nowNs() {
-    return AppMessageLoop::monotonicNanoseconds();
+    return monotonicNanoseconds();
 }
 
 double cpuSeconds() {

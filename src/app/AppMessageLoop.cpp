@@ -141,12 +141,6 @@ void AppMessageLoop::drainWake() {
         wakeArmed_ = false;
 }
 
-std::int64_t AppMessageLoop::monotonicNanoseconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
 bool AppMessageLoop::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const std::vector<MessageFilter*> filters = filters_;

@@ -63,8 +63,6 @@ public:
     std::uint64_t passCount() const { return passCount_; }
     bool inPass() const { return inPass_; }
 
-    static std::int64_t monotonicNanoseconds();
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

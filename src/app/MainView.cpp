@@ -406,7 +406,7 @@ void MainView::onIdle() {
         if (round == rounds || clock_->isPaused())
             break;
         const std::optional<std::int64_t> due = nextDueInstant();
-        if (!due || *due - AppMessageLoop::monotonicNanoseconds() > millisecondNs)
+        if (!due || *due - monotonicNanoseconds() > millisecondNs)
             break;
         sleepUntil(*due);
     }
@@ -446,7 +446,7 @@ std::optional<std::int64_t> MainView::nextDueInstant() const {
     const std::optional<TimeCode> due = sequence_.nextDueTime();
     if (!due)
         return std::nullopt;
-    const std::int64_t now = AppMessageLoop::monotonicNanoseconds();
+    const std::int64_t now = monotonicNanoseconds();
     const auto ahead = static_cast<std::int32_t>(clock_->readingAt(*due) - clock_->now());
     return (now / millisecondNs + ahead) * millisecondNs;
 }
@@ -468,7 +468,7 @@ void MainView::scheduleNextPass() {
     }
     // The next pass comes within a millisecond, or at the instant the next event falls due if
     // that is sooner.
-    std::int64_t deadline = AppMessageLoop::monotonicNanoseconds() + millisecondNs;
+    std::int64_t deadline = monotonicNanoseconds() + millisecondNs;
     if (const std::optional<std::int64_t> due = nextDueInstant())
         deadline = std::min(deadline, *due);
     loop_->wakeAt(deadline);

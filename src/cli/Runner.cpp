@@ -203,7 +203,7 @@ void SequenceRunner::printOutcome(int index) {
 // (nothing ran) whose event is due already cannot happen with one clock; should it ever, the
 // next call comes a fraction of a millisecond later instead of spinning.
 bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
-    std::uint64_t nowNs = monotonicNanoseconds();
+    std::uint64_t nowNs = static_cast<std::uint64_t>(monotonicNanoseconds());
     std::uint64_t nowMs = nowNs / 1000000u;
     TimeCode elapsed = clock_.elapsedAt(static_cast<std::uint32_t>(nowMs));
     if (due <= elapsed)
@@ -215,7 +215,7 @@ int SequenceRunner::run() {
     signals_.hold();
     // Sequence time 0 starts on a millisecond boundary, so every event falls due at the
     // instant its millisecond begins, measured from the first.
-    std::uint64_t nextMs = monotonicNanoseconds() / 1000000u + 1;
+    std::uint64_t nextMs = static_cast<std::uint64_t>(monotonicNanoseconds()) / 1000000u + 1;
     if (signals_.received() != 0 || !signals_.sleepUntil(nextMs * 1000000u))
         return stoppedBy(signals_.received());
     clock_.resetToZero();

@@ -1,5 +1,7 @@
 #include "cli/StopSignals.h"
 
+#include "sequence/SequenceClock.h"
+
 #include <cerrno>
 #include <ctime>
 #include <poll.h>
@@ -25,13 +27,6 @@ timespec toTimespec(std::uint64_t ns) {
 }
 
 } // namespace
-
-std::uint64_t monotonicNanoseconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
-           static_cast<std::uint64_t>(now.tv_nsec);
-}
 
 StopSignals::StopSignals() {
     caughtSignal = 0;
@@ -100,7 +95,7 @@ bool StopSignals::sleepUntil(std::uint64_t deadlineNs) {
     for (;;) {
         if (caughtSignal != 0)
             return false;
-        std::uint64_t now = monotonicNanoseconds();
+        std::uint64_t now = static_cast<std::uint64_t>(monotonicNanoseconds());
         if (now >= deadlineNs)
             return true;
         timespec left = toTimespec(deadlineNs - now);

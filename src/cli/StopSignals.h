@@ -40,7 +40,4 @@ private:
     int timer_ = -1;
 };
 
-// CLOCK_MONOTONIC now, in nanoseconds.
-std::uint64_t monotonicNanoseconds();
-
 } // namespace cadentor::cli

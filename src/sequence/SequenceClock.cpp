@@ -5,12 +5,14 @@
 
 namespace cadentor {
 
-std::uint32_t monotonicMilliseconds() {
+std::int64_t monotonicNanoseconds() {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-                             static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<std::uint32_t>(ms);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+std::uint32_t monotonicMilliseconds() {
+    return static_cast<std::uint32_t>(monotonicNanoseconds() / 1000000);
 }
 
 SequenceClock::SequenceClock(MillisecondSource source) : source_(std::move(source)) {

@@ -14,6 +14,8 @@ namespace cadentor {
 
 using MillisecondSource = std::function<std::uint32_t()>;
 
+// CLOCK_MONOTONIC in nanoseconds: the time base of the clock and of every wait for an event.
+std::int64_t monotonicNanoseconds();
 // CLOCK_MONOTONIC in whole milliseconds, as an unsigned 32-bit count that wraps.
 std::uint32_t monotonicMilliseconds();
 

@@ -28,7 +28,7 @@ protected:
         loop.removeIdleHandler(&handler);
         return code;
     }
-    static std::int64_t now() { return AppMessageLoop::monotonicNanoseconds(); }
+    static std::int64_t now() { return monotonicNanoseconds(); }
 
     ApplicationFirst application;
     AppMessageLoop loop;
