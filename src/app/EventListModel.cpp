@@ -4,6 +4,8 @@
 #include "sequence/EventSequence.h"
 #include "sequence/SequenceEvent.h"
 
+#include <algorithm>
+
 namespace cadentor {
 
 namespace {
@@ -32,8 +34,14 @@ void EventListModel::setItemCount(int count) {
 }
 
 void EventListModel::refreshAll() {
-    if (itemCount_ > 0)
-        emit dataChanged(index(0, 0), index(itemCount_ - 1, 2));
+    refreshRows(0, itemCount_ - 1);
+}
+
+void EventListModel::refreshRows(int first, int last) {
+    first = std::max(first, 0);
+    last = std::min(last, itemCount_ - 1);
+    if (first <= last)
+        emit dataChanged(index(first, 0), index(last, 2));
 }
 
 std::optional<std::string> EventListModel::getCellText(int row, int column) const {

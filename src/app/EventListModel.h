@@ -31,6 +31,8 @@ public:
     int itemCount() const { return itemCount_; }
     // Repaints every row without changing the count.
     void refreshAll();
+    // Repaints the rows first..last (clipped to the list).
+    void refreshRows(int first, int last);
 
     // The text of one cell: column 0 the time code, 1 the port text, 2 the event name (bytes as
     // the files hold them); nothing for a row or column outside the list.

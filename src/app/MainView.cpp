@@ -319,6 +319,16 @@ void MainView::updateTimeDisplay() {
 }
 
 void MainView::showCurrentEvent() {
+    selectCurrentEvent();
+    list_->viewport()->update();
+}
+
+void MainView::showExecutedRows(int first, int last) {
+    selectCurrentEvent();
+    model_.refreshRows(first, last);
+}
+
+void MainView::selectCurrentEvent() {
     QItemSelectionModel* selection = list_->selectionModel();
     selection->clear();
     const int row = sequence_.currentIndex();
@@ -328,7 +338,6 @@ void MainView::showCurrentEvent() {
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         list_->scrollTo(index, QAbstractItemView::EnsureVisible);
     }
-    list_->viewport()->update();
 }
 
 void MainView::setModePicture(int bitmapId) {
@@ -414,6 +423,7 @@ void MainView::onIdle() {
 }
 
 void MainView::runDueEvents() {
+    const int before = sequence_.currentIndex();
     RunOutcome outcome;
     {
         Depth depth(executing_);
@@ -421,7 +431,7 @@ void MainView::runDueEvents() {
     }
     switch (outcome) {
     case RunOutcome::Executed:
-        showCurrentEvent();
+        showExecutedRows(before + 1, sequence_.currentIndex());
         break;
     case RunOutcome::Failed:
         list_->viewport()->update();

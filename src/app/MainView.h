@@ -84,6 +84,9 @@ public:
     void exitProgram();
     void updateTimeDisplay();
     void showCurrentEvent();
+    // As showCurrentEvent(), but repaints only the rows first..last, whose events have just run:
+    // the rows of an automatic run are redrawn without repainting the whole list each time.
+    void showExecutedRows(int first, int last);
     void setModePicture(int bitmapId);
     void onBlinkTimer(int timerId);
 
@@ -121,6 +124,8 @@ protected:
 private:
     void buildForm();
     void setItemCount();
+    // Selects and focuses the row of the current position (none at -1) and scrolls it into view.
+    void selectCurrentEvent();
     void runDueEvents();
     // The CLOCK_MONOTONIC instant at which the next event falls due, if there is one.
     std::optional<std::int64_t> nextDueInstant() const;

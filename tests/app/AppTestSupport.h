@@ -27,6 +27,9 @@
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
+inline void PrintTo(const QColor& colour, std::ostream* out) {
+    *out << colour.name().toStdString();
+}
 
 namespace cadentor::test {
 

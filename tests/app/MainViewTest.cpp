@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
 
+#include <QScreen>
+
 namespace cadentor::test {
 namespace {
 
@@ -103,6 +105,26 @@ TEST_F(ViewTest, ManualExecAndDoubleClickExecuteTheRowAndMoveTheClockToIt) {
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.600");
     EXPECT_EQ(view().sequence().currentIndex(), 3);
     EXPECT_EQ(colours()[3], paleBlue);
+}
+
+// What the screen shows, not what the model answers: the rows that ran in one pass are redrawn.
+TEST_F(ViewTest, RowsThatRanDuringARunAreRedrawnInTheirColours) {
+    loadSequence("0:0:0 P0a\r\n0:0:0 P0b\r\n0:0:0.2 P0c\r\n1:0:0 P1a\r\n");
+    const auto shown = [&](int row) {
+        const QRect cell = list()->visualRect(list()->model()->index(row, 2));
+        const QPoint at =
+            list()->viewport()->mapTo(frame.get(), QPoint(cell.right() - 2, cell.center().y()));
+        const QImage screen = frame->screen()->grabWindow(frame->winId()).toImage();
+        return QColor(screen.pixel(at * screen.devicePixelRatio()));
+    };
+    EXPECT_EQ(shown(0), white);
+    click(1001);
+    ASSERT_TRUE(runUntil([&] { return view().sequence().currentIndex() == 2; }));
+    QTest::qWait(100); // let the pending repaints reach the screen
+    EXPECT_EQ(shown(0), paleBlue);
+    EXPECT_EQ(shown(1), paleBlue);
+    EXPECT_EQ(shown(3), white);
+    EXPECT_EQ(view().selectedRow(), 2);
 }
 
 TEST_F(ViewTest, ManualExecDuringARunStopsItFirst) {
