@@ -69,14 +69,8 @@ EventSequence::~EventSequence() {
 // index; the keys sort with equal time codes in index order, which makes the sort stable.
 void EventSequence::sort() {
     const std::size_t size = events_.size();
-    if (size < 2)
+    if (size < 2) // an index fits in 32 bits: count() is an int
         return;
-    if (size > UINT32_MAX) {
-        std::stable_sort(events_.begin(), events_.end(), [](const auto& a, const auto& b) {
-            return a->timeCode() < b->timeCode();
-        });
-        return;
-    }
     std::vector<std::uint64_t> keys(size);
     for (std::size_t i = 0; i < size; ++i)
         keys[i] = static_cast<std::uint64_t>(events_[i]->timeCode()) << 32 | i;
