@@ -41,7 +41,7 @@ constexpr const char* usage =
     "  --version       print the program's name and version\n"
     "\n"
     "Exit status: 0 every executed event done, 1 an event failed, 2 bad usage or a file\n"
-    "that does not load, 130 stopped by SIGINT, 143 stopped by SIGTERM.\n";
+    "that does not load, 129 stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM.\n";
 
 void writeAll(std::FILE* stream, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stream);
@@ -233,12 +233,15 @@ int SequenceRunner::run() {
         if (outcome == RunOutcome::Failed) {
             printOutcome(after + 1);
             anyFailed = true;
+        }
+        // A stop wins over a failure: a write that gave up because of the stop failed too.
+        if (signals_.received() != 0)
+            return stoppedBy(signals_.received());
+        if (outcome == RunOutcome::Failed) {
             if (!skipErrors_)
                 return ExitFailed;
             sequence_.skipCurrent();
         }
-        if (signals_.received() != 0)
-            return stoppedBy(signals_.received());
         if (outcome == RunOutcome::Finished)
             return anyFailed ? ExitFailed : ExitDone;
         std::optional<TimeCode> next = sequence_.nextDueTime();

@@ -1,9 +1,11 @@
 #include "cli/StopSignals.h"
 
+#include "ports/StopRequest.h"
 #include "sequence/SequenceClock.h"
 
 #include <cerrno>
 #include <ctime>
+#include <iterator>
 #include <poll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -17,7 +19,10 @@ volatile std::sig_atomic_t caughtSignal = 0;
 void noteSignal(int signal) {
     if (caughtSignal == 0)
         caughtSignal = signal;
+    requestStop();
 }
+
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 timespec toTimespec(std::uint64_t ns) {
     timespec t{};
@@ -30,9 +35,10 @@ timespec toTimespec(std::uint64_t ns) {
 
 StopSignals::StopSignals() {
     caughtSignal = 0;
+    clearStopRequest();
     sigemptyset(&stopSet_);
-    sigaddset(&stopSet_, SIGINT);
-    sigaddset(&stopSet_, SIGTERM);
+    for (int signal : stopSignals)
+        sigaddset(&stopSet_, signal);
     ::sigprocmask(SIG_SETMASK, nullptr, &previousMask_);
 
     struct sigaction action {};
@@ -41,8 +47,8 @@ StopSignals::StopSignals() {
     // Restarted calls keep a write to a port or to stderr whole; the first signal puts the
     // default handling back, so a second one kills a runner stuck in a device.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    ::sigaction(SIGINT, &action, &previousInt_);
-    ::sigaction(SIGTERM, &action, &previousTerm_);
+    for (std::size_t i = 0; i < std::size(stopSignals); ++i)
+        ::sigaction(stopSignals[i], &action, &previous_[i]);
     timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
 }
 
@@ -52,8 +58,8 @@ StopSignals::~StopSignals() {
     // A signal still pending from the last moments of a run is taken by our handler, not by
     // the default action that is about to come back.
     release();
-    ::sigaction(SIGINT, &previousInt_, nullptr);
-    ::sigaction(SIGTERM, &previousTerm_, nullptr);
+    for (std::size_t i = 0; i < std::size(stopSignals); ++i)
+        ::sigaction(stopSignals[i], &previous_[i], nullptr);
     ::sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
@@ -71,8 +77,8 @@ void StopSignals::release() {
 
 bool StopSignals::sleepUntil(std::uint64_t deadlineNs) {
     sigset_t sleepMask = previousMask_;
-    sigdelset(&sleepMask, SIGINT);
-    sigdelset(&sleepMask, SIGTERM);
+    for (int signal : stopSignals)
+        sigdelset(&sleepMask, signal);
     if (timer_ >= 0) {
         itimerspec when{};
         when.it_value = toTimespec(deadlineNs);

@@ -1,8 +1,10 @@
 #pragma once
-// SIGINT and SIGTERM end a run cleanly instead of killing the runner.
+// SIGINT, SIGTERM and SIGHUP end a run cleanly instead of killing the runner.
 //
-// While a StopSignals object lives, both signals are caught by a handler that only notes the
-// first one (a second one, once the handler has run, kills as usual). hold() keeps them pending
+// While a StopSignals object lives, the three signals are caught by a handler that notes the
+// first one and makes the process-wide stop request (ports/StopRequest.h), so that a burst of
+// due events and a write to a device that takes no data give up at once. A second signal of
+// the same kind, once the handler has run, kills as usual. hold() keeps them pending
 // and release() lets them in again; the runner holds them except while events execute and
 // while it sleeps, and sleepUntil() lets them in only for the sleep itself, atomically, so a
 // signal that arrives between the last check and the sleep still ends the sleep. Programs that
@@ -16,14 +18,15 @@ namespace cadentor::cli {
 
 class StopSignals {
 public:
-    // Installs the handlers; the signals stay deliverable. Only one object may exist at a time.
+    // Clears the stop request and installs the handlers; the signals stay deliverable. Only one
+    // object may exist at a time.
     StopSignals();
     // Restores the previous handlers and signal mask.
     ~StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-    // 0 until SIGINT or SIGTERM has been caught, then that signal's number.
+    // 0 until SIGINT, SIGTERM or SIGHUP has been caught, then that signal's number.
     int received() const;
     void hold();
     void release();
@@ -35,8 +38,7 @@ public:
 private:
     sigset_t stopSet_;
     sigset_t previousMask_;
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
+    struct sigaction previous_[3]{};
     int timer_ = -1;
 };
 

@@ -3,6 +3,7 @@
 #include "files/TextFile.h"
 #include "messages/Messages.h"
 #include "ports/PortSet.h"
+#include "ports/StopRequest.h"
 #include "sequence/SequenceClock.h"
 #include "sequence/SequenceLine.h"
 
@@ -154,7 +155,7 @@ RunOutcome EventSequence::runDue() {
     std::int64_t i = start + 1;
     for (; i < size; ++i) {
         SequenceEvent& event = *events_[static_cast<std::size_t>(i)];
-        if (event.timeCode() > elapsed) {
+        if (event.timeCode() > elapsed || stopRequested()) {
             position_ = static_cast<int>(i - 1);
             return i - 1 != start ? RunOutcome::Executed : RunOutcome::NothingDue;
         }

@@ -50,7 +50,9 @@ public:
     // Nothing when the clock is paused. Otherwise, with one clock reading, executes in order
     // every event after `position` whose time code has been reached, stopping at the first
     // that is not due (Executed if any ran, else NothingDue) or that fails (Failed, `position`
-    // just before it); Finished when no event is left.
+    // just before it); Finished when no event is left. Once the process-wide stop request is
+    // made (ports/StopRequest.h) it executes no further event and returns as at an event not
+    // yet due, so a stop signal ends even a burst of thousands of events at one instant.
     virtual RunOutcome runDue();
     // Moves `position` to `index`, pauses the clock at the event's time code and executes it.
     // False with nothing changed for an index outside the list.

@@ -1,0 +1,110 @@
+// cadentor-run left alone all day: stops that come at once, output nobody reads, problems that
+// show in the exit status, and runs that start again.
+
+#include "ChildProcess.h"
+#include "support/Pty.h"
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace cadentor::test {
+namespace {
+
+using namespace std::string_literals;
+using Clock = std::chrono::steady_clock;
+const std::string runnerPath = CADENTOR_BINARY_DIR "/src/cli/cadentor-run";
+
+// A show in a temporary directory: one pty as port 0, Command.def and seq.txt as given.
+struct Show {
+    Show(const std::string& commands, const std::string& sequence) {
+        dir.write("Config.ini", "[Common]\nRequire=1\n[Port0]\nDevice=" + port.slavePath() + "\n");
+        dir.write("Command.def", commands);
+        dir.write("seq.txt", sequence);
+    }
+    std::vector<std::string> command(std::vector<std::string> options) const {
+        options.insert(options.begin(), {runnerPath, "--dir", dir.path()});
+        options.push_back(dir.file("seq.txt"));
+        return options;
+    }
+    bool portExclusive() const {
+        int held = 0;
+        return ::ioctl(port.slaveFd(), TIOCGEXCL, &held) == 0 && held != 0;
+    }
+
+    TempDir dir;
+    Pty port;
+};
+
+std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
+        ++n;
+    return n;
+}
+
+// At most `limit` bytes from the master, waiting up to 10 ms for them: reading in a loop with
+// this keeps a device slow (about 100 KB/s for a limit of 1 KB).
+std::string readSlowly(const Pty& port, std::size_t limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    pollfd p{port.masterFd(), POLLIN, 0};
+    std::string data(limit, '\0');
+    ssize_t got = ::poll(&p, 1, 0) > 0 ? ::read(port.masterFd(), data.data(), limit) : 0;
+    data.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return data;
+}
+
+struct StopCase {
+    const char* name;
+    int signal, code;
+};
+void PrintTo(const StopCase& stop, std::ostream* os) {
+    *os << stop.name;
+}
+
+class StopInABurst : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(StopInABurst, EndsTheRunLongBeforeTheBurstIsThroughAndClosesThePort) {
+    const char* const hex = "0123456789ABCDEF";
+    std::string bytes = "00";
+    for (int i = 1; i < 256; ++i)
+        bytes += {' ', hex[i / 16], hex[i % 16]};
+    std::string sequence;
+    for (int i = 0; i < 5000; ++i)
+        sequence += "0:0:0 B\n";
+    Show show("B: 0: " + bytes + "\n", sequence);
+    ChildProcess run(show.command({}));
+
+    // Read slowly: the whole burst (1.28 MB) would take more than ten seconds.
+    std::string got;
+    for (auto until = Clock::now() + std::chrono::seconds(10); got.empty() && Clock::now() < until;)
+        got += readSlowly(show.port, 1024);
+    ASSERT_FALSE(got.empty()) << run.err();
+    run.sendSignal(GetParam().signal);
+    int code = ChildProcess::stillRunning;
+    for (auto until = Clock::now() + std::chrono::seconds(5);
+         code == ChildProcess::stillRunning && Clock::now() < until;)
+        if ((code = run.wait(0)) == ChildProcess::stillRunning)
+            got += readSlowly(show.port, 1024);
+    run.wait(5000); // the rest of its output
+
+    EXPECT_EQ(code, GetParam().code) << run.err();
+    const std::size_t done = count(run.out(), "\tB\tDone\n");
+    EXPECT_LT(done, 1000u);
+    EXPECT_LT(got.size(), 1000u * 256u);
+    EXPECT_FALSE(show.portExclusive());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopInABurst,
+                         ::testing::Values(StopCase{"Terminate", SIGTERM, 143},
+                                           StopCase{"Interrupt", SIGINT, 130},
+                                           StopCase{"HangUp", SIGHUP, 129}),
+                         [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace cadentor::test
