@@ -10,9 +10,12 @@
 #include "sequence/TimeCode.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cadentor::cli {
 
@@ -43,13 +46,47 @@ constexpr const char* usage =
     "Exit status: 0 every executed event done, 1 an event failed, 2 bad usage or a file\n"
     "that does not load, 129 stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM.\n";
 
-void writeAll(std::FILE* stream, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
+// Output is for whoever watches; it never holds up or ends a show. A reader that went away
+// (EPIPE, with SIGPIPE caught by a handler that does nothing) or any other failure drops the
+// text, and the run goes on.
+void writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+void ignoreBrokenPipe(int) {}
+
+// SIGPIPE is caught rather than ignored: an ignored signal would stay ignored in the programs
+// that exec events start, a caught one is back to its default there.
+void catchBrokenPipes() {
+    struct sigaction action {};
+    action.sa_handler = ignoreBrokenPipe;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGPIPE, &action, nullptr);
+}
+
+// A standard descriptor that the caller left closed would be taken by the next descriptor we
+// open, a port's device among them, and the event lines would be written into the device.
+void holdStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (null >= 0 && null != fd) {
+                ::dup2(null, fd);
+                ::close(null);
+            }
+        }
 }
 
 void complain(const std::string& text) {
-    writeAll(stderr, std::string(programName) + ": " + text + "\n");
+    writeAll(STDERR_FILENO, std::string(programName) + ": " + text + "\n");
 }
 
 // Prints every message to stderr, the text's CR LF (message 9's line break before the name)
@@ -77,7 +114,7 @@ private:
         text += '\n';
         if (!report.detail.empty())
             text += "  " + report.detail + "\n";
-        writeAll(stderr, text);
+        writeAll(STDERR_FILENO, text);
     }
 
     Reporter previous_;
@@ -185,7 +222,7 @@ std::string eventLine(const SequenceEvent& event) {
 }
 
 SequenceRunner::SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,
-                               bool skipErrors, std::FILE* out)
+                               bool skipErrors, int out)
     : sequence_(sequence), clock_(clock), signals_(signals), skipErrors_(skipErrors), out_(out) {}
 
 void SequenceRunner::printOutcome(int index) {
@@ -251,19 +288,21 @@ int SequenceRunner::run() {
 }
 
 int runCommandLine(int argc, char** argv) {
+    holdStandardDescriptors();
+    catchBrokenPipes();
     Options options;
     std::string error;
     if (!parseArguments(argc, argv, options, error)) {
         complain(error);
-        writeAll(stderr, usage);
+        writeAll(STDERR_FILENO, usage);
         return ExitUsage;
     }
     if (options.help) {
-        writeAll(stdout, usage);
+        writeAll(STDOUT_FILENO, usage);
         return ExitDone;
     }
     if (options.version) {
-        writeAll(stdout, loadMessage(MessageId::AppTitle) + "\n");
+        writeAll(STDOUT_FILENO, loadMessage(MessageId::AppTitle) + "\n");
         return ExitDone;
     }
     if (!options.directory.empty()) {
@@ -304,10 +343,10 @@ int runCommandLine(int argc, char** argv) {
 
     if (options.mode != Options::Mode::Run) {
         for (int i = 0; i < sequence.count(); ++i)
-            writeAll(stdout, eventLine(*sequence.eventAt(i)) + "\n");
+            writeAll(STDOUT_FILENO, eventLine(*sequence.eventAt(i)) + "\n");
         return signals.received() != 0 ? stoppedBy(signals.received()) : ExitDone;
     }
-    return SequenceRunner(sequence, clock, signals, options.skipErrors, stdout).run();
+    return SequenceRunner(sequence, clock, signals, options.skipErrors, STDOUT_FILENO).run();
 }
 
 } // namespace cadentor::cli

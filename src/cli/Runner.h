@@ -5,14 +5,14 @@
 // the sequence file or the command list is loaded. A run resets the clock to zero, resumes it
 // and calls runDue until the sequence is finished, sleeping between calls until the next event
 // falls due; every executed event is printed as one line "TIME<TAB>PORT<TAB>NAME<TAB>Done" (or
-// Failed) on stdout, flushed at once. A failure stops the run unless failures are to be
+// Failed) on stdout at once; output that cannot be written (a reader gone, as after
+// `| head -n 1`) is dropped and the run goes on. A failure stops the run unless failures are to be
 // skipped, as the SkipError box does. Messages go to stderr as "cadentor-run: TEXT", followed
 // by an indented line with the detail when the failing operation gave one.
 
 #include "sequence/EventSequence.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 namespace cadentor {
@@ -57,7 +57,7 @@ std::string eventLine(const SequenceEvent& event);
 class SequenceRunner {
 public:
     SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,
-                   bool skipErrors, std::FILE* out);
+                   bool skipErrors, int out);
     // ExitDone, ExitFailed, or ExitSignalBase + the signal when a stop signal came.
     int run();
 
@@ -69,7 +69,7 @@ private:
     SequenceClock& clock_;
     StopSignals& signals_;
     bool skipErrors_;
-    std::FILE* out_;
+    int out_; // the descriptor the outcomes are printed on
 };
 
 // The whole program after the TimerResolution guard: returns the exit code.

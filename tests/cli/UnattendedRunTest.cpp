@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -105,6 +106,50 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopInABurst,
                                            StopCase{"Interrupt", SIGINT, 130},
                                            StopCase{"HangUp", SIGHUP, 129}),
                          [](const auto& info) { return info.param.name; });
+
+// How the runner's standard descriptors are left: stdout and stderr a pipe whose reader has
+// gone (as after `| head -n 1`), or all three closed.
+enum class Output { ReaderGone, Closed };
+
+// Runs `argv` with its standard descriptors as `output`: the exit code, minus the signal that
+// killed it, or ChildProcess::stillRunning after 10 s.
+int runWith(Output output, const std::vector<std::string>& argv) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int gone[2];
+        if (output == Output::ReaderGone && ::pipe(gone) == 0) {
+            ::close(gone[0]);
+            ::dup2(gone[1], 1);
+            ::dup2(gone[1], 2);
+        }
+        for (int fd = output == Output::ReaderGone ? 3 : 0; fd < 64; ++fd)
+            ::close(fd);
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    for (auto until = Clock::now() + std::chrono::seconds(10); Clock::now() < until;) {
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return ChildProcess::stillRunning;
+}
+
+TEST(UnattendedOutput, OutputThatCannotBeWrittenNeitherEndsTheShowNorReachesTheDevice) {
+    for (Output output : {Output::ReaderGone, Output::Closed}) {
+        Show show("A: 0: 41\nB: 0: 42 0A\n", "0:0:0 A\n0:0:0.02 B\n0:0:0.04 A\n");
+        EXPECT_EQ(runWith(output, show.command({})), 0) << static_cast<int>(output);
+        EXPECT_EQ(show.port.read(4, 2000), "AB\nA") << static_cast<int>(output);
+        EXPECT_EQ(show.port.read(0, 200), "") << static_cast<int>(output);
+    }
+}
 
 } // namespace
 } // namespace cadentor::test
