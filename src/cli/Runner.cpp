@@ -43,8 +43,10 @@ constexpr const char* usage =
     "  --help          print this text\n"
     "  --version       print the program's name and version\n"
     "\n"
-    "Exit status: 0 every executed event done, 1 an event failed, 2 bad usage or a file\n"
-    "that does not load, 129 stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM.\n";
+    "Exit status: 0 every executed event done; 1 an event failed, or a port did not open or\n"
+    "Command.def did not load (reported, and the run went on without them); 2 bad usage\n"
+    "or a file that does not load (with --check: any problem); 129 stopped by SIGHUP,\n"
+    "130 by SIGINT, 143 by SIGTERM.\n";
 
 // Output is for whoever watches; it never holds up or ends a show. A reader that went away
 // (EPIPE, with SIGPIPE caught by a handler that does nothing) or any other failure drops the
@@ -324,12 +326,17 @@ int runCommandLine(int argc, char** argv) {
     EventSequence sequence(ports, clock);
 
     // As the desktop program's Initialize: failures are reported and start-up carries on,
-    // except when checking, where each one is the problem to report.
-    if (!ports.load() && check)
+    // except when checking, where each one is the problem to report. Carrying on, the run
+    // still ends with ExitFailed, so that a supervisor sees that the show was not whole.
+    bool startedWhole = ports.load();
+    if (!startedWhole && check)
         return ExitUsage;
     std::size_t reportsBefore = reporter.count();
-    if (!sequence.clearAndReloadCommands() && check)
-        return ExitUsage;
+    if (!sequence.clearAndReloadCommands()) {
+        if (check)
+            return ExitUsage;
+        startedWhole = false;
+    }
     bool loaded =
         options.commandList ? sequence.loadCommandList() : sequence.load(options.sequencePath);
     if (!loaded) {
@@ -344,9 +351,12 @@ int runCommandLine(int argc, char** argv) {
     if (options.mode != Options::Mode::Run) {
         for (int i = 0; i < sequence.count(); ++i)
             writeAll(STDOUT_FILENO, eventLine(*sequence.eventAt(i)) + "\n");
-        return signals.received() != 0 ? stoppedBy(signals.received()) : ExitDone;
+        if (signals.received() != 0)
+            return stoppedBy(signals.received());
+        return startedWhole ? ExitDone : ExitFailed;
     }
-    return SequenceRunner(sequence, clock, signals, options.skipErrors, STDOUT_FILENO).run();
+    int code = SequenceRunner(sequence, clock, signals, options.skipErrors, STDOUT_FILENO).run();
+    return code == ExitDone && !startedWhole ? ExitFailed : code;
 }
 
 } // namespace cadentor::cli

@@ -2,10 +2,12 @@
 // The headless runner: the desktop program's files and run semantics without a window.
 //
 // Start-up is the desktop program's Initialize (PortSet::load, then the command table), then
-// the sequence file or the command list is loaded. A run resets the clock to zero, resumes it
-// and calls runDue until the sequence is finished, sleeping between calls until the next event
-// falls due; every executed event is printed as one line "TIME<TAB>PORT<TAB>NAME<TAB>Done" (or
-// Failed) on stdout at once; output that cannot be written (a reader gone, as after
+// the sequence file or the command list is loaded. A port set or command table that fails to
+// load is reported and start-up goes on without it, but the exit status is then ExitFailed. A run
+// resets the clock to zero, resumes it and calls runDue until the sequence is finished, sleeping
+// between calls until the next event falls due; every executed event is printed as one line
+// "TIME<TAB>PORT<TAB>NAME<TAB>Done" (or Failed) on stdout at once; output that cannot be written (a
+// reader gone, as after
 // `| head -n 1`) is dropped and the run goes on. A failure stops the run unless failures are to be
 // skipped, as the SkipError box does. Messages go to stderr as "cadentor-run: TEXT", followed
 // by an indented line with the detail when the failing operation gave one.
@@ -25,7 +27,7 @@ class StopSignals;
 
 enum ExitCode : int {
     ExitDone = 0,        // every executed event Done
-    ExitFailed = 1,      // an event failed
+    ExitFailed = 1,      // an event failed, or a port or Command.def failed at start-up
     ExitUsage = 2,       // bad usage, or a file that did not load (or did not check)
     ExitSignalBase = 128 // + the number of the signal that stopped the run
 };

@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "cadentor-run: {m9}\nA\n  {s}:1\n"},
         RunCase{"APortThatCannotOpenIsReportedAndProgramsStillRun", "",
                 "[Common]\nRequire=1\n[Port0]\nDevice=/nonexistent/ttyX\n", "Go: exec: true\n",
-                "0:0:0 Go\n", 0, "0:0:0.000\tExec\tGo\tDone\n",
+                "0:0:0 Go\n", 1, "0:0:0.000\tExec\tGo\tDone\n",
                 "cadentor-run: {m3}\n  /nonexistent/ttyX: No such file or directory\n"},
         RunCase{"CommandListOfATableWithoutCommandsIsALoadFailure", "--command-list", nullptr,
                 "\n\n", nullptr, 2, "", "cadentor-run: Command.def in {d} defines no command\n"},

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -150,6 +151,46 @@ TEST(UnattendedOutput, OutputThatCannotBeWrittenNeitherEndsTheShowNorReachesTheD
         EXPECT_EQ(show.port.read(0, 200), "") << static_cast<int>(output);
     }
 }
+
+// A start-up problem: Config.ini and Command.def instead of the show's ("" keeps the show's,
+// nullptr for none), the option, and what the run must still print.
+struct StartCase {
+    const char *name, *config, *commands, *option, *out;
+};
+void PrintTo(const StartCase& start, std::ostream* os) {
+    *os << start.name;
+}
+
+class StartUpProblem : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(StartUpProblem, IsReportedAndTheRunGoesOnButExitsOne) {
+    const StartCase& start = GetParam();
+    Show show("Go: exec: true\n", "0:0:0 Go\n");
+    if (!*start.config || !start.commands)
+        show.dir.write("seq.txt", "\n"); // without a command table no event loads
+    if (*start.config)
+        show.dir.write("Config.ini", start.config);
+    if (!start.commands)
+        std::filesystem::remove(show.dir.file("Command.def"));
+    else if (*start.commands)
+        show.dir.write("Command.def", start.commands);
+    ChildProcess run(show.command(*start.option ? std::vector<std::string>{start.option}
+                                                : std::vector<std::string>{}));
+    EXPECT_EQ(run.wait(), 1) << run.err();
+    EXPECT_EQ(run.out(), start.out);
+    EXPECT_TRUE(run.err().starts_with("cadentor-run: ")) << run.err();
+}
+
+const char* const portMissing = "[Common]\nRequire=1\n[Port0]\nDevice=/nonexistent/ttyX\n";
+INSTANTIATE_TEST_SUITE_P(Cases, StartUpProblem,
+                         ::testing::Values(StartCase{"APortDidNotOpen", portMissing, "", "",
+                                                     "0:0:0.000\tExec\tGo\tDone\n"},
+                                           StartCase{"APortDidNotOpenBeforeAList", portMissing, "",
+                                                     "--list", "0:0:0.000\tExec\tGo\n"},
+                                           StartCase{"CommandDefIsMissing", "", nullptr, "", ""},
+                                           StartCase{"CommandDefHasABadLine", "",
+                                                     "Go: exec: true\nBad: 0: 4\n", "", ""}),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace cadentor::test
