@@ -9,6 +9,7 @@
 #include "sequence/SequenceEvent.h"
 #include "sequence/TimeCode.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -24,8 +25,8 @@ namespace {
 constexpr const char* programName = "cadentor-run";
 
 constexpr const char* usage =
-    "usage: cadentor-run [--dir DIR] [--skip-errors] [--list | --check] SEQUENCE\n"
-    "       cadentor-run [--dir DIR] [--skip-errors] [--list | --check] --command-list\n"
+    "usage: cadentor-run [--dir DIR] [--skip-errors] [--loop] [--list | --check]\n"
+    "                    (SEQUENCE | --command-list)\n"
     "       cadentor-run --help | --version\n"
     "\n"
     "Runs the event sequence file SEQUENCE from sequence time 0 against the commands of\n"
@@ -35,6 +36,10 @@ constexpr const char* usage =
     "  --dir DIR       read Config.ini and Command.def in DIR (default: the directory of\n"
     "                  this program)\n"
     "  --skip-errors   pass over an event that fails and go on\n"
+    "  --loop          after the last event start again from 0:00, the ports kept open,\n"
+    "                  until stopped or (without --skip-errors) an event fails; a pass\n"
+    "                  lasts until the last event's time; an empty sequence ends at once;\n"
+    "                  --list and --check ignore it\n"
     "  --list          load, print the events without their outcome, and stop\n"
     "  --check         check Config.ini, Command.def and SEQUENCE without opening any\n"
     "                  device, print the events, and stop\n"
@@ -182,6 +187,8 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
             }
         } else if (arg == "--skip-errors") {
             options.skipErrors = true;
+        } else if (arg == "--loop") {
+            options.loop = true;
         } else if (arg == "--list") {
             list = true;
         } else if (arg == "--check") {
@@ -224,8 +231,9 @@ std::string eventLine(const SequenceEvent& event) {
 }
 
 SequenceRunner::SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,
-                               bool skipErrors, int out)
-    : sequence_(sequence), clock_(clock), signals_(signals), skipErrors_(skipErrors), out_(out) {}
+                               bool skipErrors, bool loop, int out)
+    : sequence_(sequence), clock_(clock), signals_(signals), skipErrors_(skipErrors), loop_(loop),
+      out_(out) {}
 
 void SequenceRunner::printOutcome(int index) {
     const SequenceEvent* event = sequence_.eventAt(index);
@@ -248,6 +256,22 @@ bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
     if (due <= elapsed)
         return afterIdleCall ? signals_.sleepUntil(nowNs + 200000u) : signals_.received() == 0;
     return signals_.sleepUntil((nowMs + (due - elapsed)) * 1000000u);
+}
+
+// The next pass starts at the sequence time this one's last event has, not when that event
+// ran, so passes do not drift apart from the clock: a pass lasts its last time code, and at
+// least 1 ms so that a sequence all at 0:00 does not spin. Events of the new pass that are
+// due already (the last event ran late) run at once.
+bool SequenceRunner::startNextPass() {
+    const TimeCode length =
+        std::max<TimeCode>(sequence_.eventAt(sequence_.count() - 1)->timeCode(), 1);
+    if (!sleepUntilDue(length, false))
+        return false;
+    const TimeCode now = clock_.elapsed();
+    sequence_.rewind();
+    clock_.pauseAt(now >= length ? now - length : 0);
+    clock_.resume();
+    return true;
 }
 
 int SequenceRunner::run() {
@@ -281,8 +305,13 @@ int SequenceRunner::run() {
                 return ExitFailed;
             sequence_.skipCurrent();
         }
-        if (outcome == RunOutcome::Finished)
-            return anyFailed ? ExitFailed : ExitDone;
+        if (outcome == RunOutcome::Finished) {
+            if (!loop_ || sequence_.count() == 0)
+                return anyFailed ? ExitFailed : ExitDone;
+            if (!startNextPass())
+                return stoppedBy(signals_.received());
+            continue;
+        }
         std::optional<TimeCode> next = sequence_.nextDueTime();
         if (next && !sleepUntilDue(*next, outcome == RunOutcome::NothingDue))
             return stoppedBy(signals_.received());
@@ -355,7 +384,9 @@ int runCommandLine(int argc, char** argv) {
             return stoppedBy(signals.received());
         return startedWhole ? ExitDone : ExitFailed;
     }
-    int code = SequenceRunner(sequence, clock, signals, options.skipErrors, STDOUT_FILENO).run();
+    int code =
+        SequenceRunner(sequence, clock, signals, options.skipErrors, options.loop, STDOUT_FILENO)
+            .run();
     return code == ExitDone && !startedWhole ? ExitFailed : code;
 }
 

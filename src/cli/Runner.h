@@ -36,6 +36,7 @@ struct Options {
     enum class Mode { Run, List, Check };
     Mode mode = Mode::Run;
     bool skipErrors = false;
+    bool loop = false; // ignored by List and Check
     bool commandList = false;
     bool help = false;
     bool version = false;
@@ -55,22 +56,26 @@ std::string eventLine(const SequenceEvent& event);
 
 // Runs a loaded sequence in automatic mode from sequence time 0. Sleeps on an absolute
 // CLOCK_MONOTONIC deadline until the next event falls due, with the stop signals let in only
-// while events execute and while it sleeps.
+// while events execute and while it sleeps. Looping, a finished sequence is rewound and runs
+// again from 0:00 at the moment its last event's time code is reached, the ports kept open;
+// it ends only by a stop or by a failure that is not skipped.
 class SequenceRunner {
 public:
     SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,
-                   bool skipErrors, int out);
+                   bool skipErrors, bool loop, int out);
     // ExitDone, ExitFailed, or ExitSignalBase + the signal when a stop signal came.
     int run();
 
 private:
     void printOutcome(int index);
     bool sleepUntilDue(TimeCode due, bool afterIdleCall);
+    bool startNextPass();
 
     EventSequence& sequence_;
     SequenceClock& clock_;
     StopSignals& signals_;
     bool skipErrors_;
+    bool loop_;
     int out_; // the descriptor the outcomes are printed on
 };
 

@@ -192,5 +192,76 @@ INSTANTIATE_TEST_SUITE_P(Cases, StartUpProblem,
                                                      "Go: exec: true\nBad: 0: 4\n", "", ""}),
                          [](const auto& info) { return info.param.name; });
 
+// A run with --loop: the options besides it and the sequence; how many lines to read before
+// SIGTERM (0: none, the run must end by itself); the exit code and the lines that must come
+// first ({0}: port 0), without time and port when read before the stop.
+struct LoopCase {
+    const char* name;
+    std::vector<std::string> options;
+    const char* sequence;
+    int linesBeforeStop, code;
+    const char *out, *bytes; // bytes: what port 0 must have received first
+};
+void PrintTo(const LoopCase& loop, std::ostream* os) {
+    *os << loop.name;
+}
+
+class Loop : public ::testing::TestWithParam<LoopCase> {};
+
+TEST_P(Loop, StartsAgainFromZeroUntilStoppedOrAFailure) {
+    const LoopCase& loop = GetParam();
+    Show show("A: 0: 41\nB: 0: 42\nMissing: exec: /nonexistent/program\n", loop.sequence);
+    std::vector<std::string> options = loop.options;
+    options.push_back("--loop");
+    ChildProcess run(show.command(options));
+    std::string lines, line;
+    for (int i = 0; i < loop.linesBeforeStop && run.readLine(line); ++i)
+        lines += line.substr(line.find('\t', line.find('\t') + 1) + 1) + "\n";
+    if (loop.linesBeforeStop > 0)
+        run.sendSignal(SIGTERM);
+    EXPECT_EQ(run.wait(), loop.code) << run.err();
+    std::string out = loop.out; // {0} stands for port 0
+    for (std::size_t at; (at = out.find("{0}")) != std::string::npos;)
+        out.replace(at, 3, show.port.slavePath());
+    if (loop.linesBeforeStop == 0)
+        EXPECT_EQ(run.out(), out);
+    else
+        EXPECT_EQ(lines, out);
+    EXPECT_TRUE(show.port.read(0, 200).starts_with(loop.bytes));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Loop,
+    ::testing::Values(LoopCase{"RepeatsThePassWithThePortsOpen",
+                               {},
+                               "0:0:0 A\n0:0:0.03 B\n",
+                               6,
+                               143,
+                               "A\tDone\nB\tDone\nA\tDone\nB\tDone\nA\tDone\nB\tDone\n",
+                               "ABABAB"},
+                      LoopCase{"EndsAtAFailure",
+                               {},
+                               "0:0:0 A\n0:0:0.02 Missing\n0:0:0.04 B\n",
+                               0,
+                               1,
+                               "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n",
+                               "A"},
+                      LoopCase{"GoesOnOverSkippedFailures",
+                               {"--skip-errors"},
+                               "0:0:0.01 Missing\n0:0:0.02 A\n",
+                               4,
+                               143,
+                               "Missing\tFailed\nA\tDone\nMissing\tFailed\nA\tDone\n",
+                               "AA"},
+                      LoopCase{"OfAnEmptySequenceEndsAtOnce", {}, "\n", 0, 0, "", ""},
+                      LoopCase{"IsIgnoredByList",
+                               {"--list"},
+                               "0:0:0.02 B\n0:0:0 A\n",
+                               0,
+                               0,
+                               "0:0:0.000\t{0}\tA\n0:0:0.020\t{0}\tB\n",
+                               ""}),
+    [](const auto& info) { return info.param.name; });
+
 } // namespace
 } // namespace cadentor::test
