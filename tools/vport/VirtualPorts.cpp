@@ -1,5 +1,6 @@
 #include "VirtualPorts.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -7,11 +8,15 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <string>
 #include <string_view>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -28,7 +33,8 @@ struct Port {
     int master = -1;
     int slave = -1;
     std::string slavePath;
-    std::string link; // empty when no link was made
+    std::string lockKey; // " MAJ:MIN:INODE " of the slave, as /proc/locks names it
+    std::string link;    // empty when no link was made
 };
 
 struct Options {
@@ -78,6 +84,13 @@ bool openPort(Port& port) {
     if (port.slave < 0) {
         complainErrno(port.slavePath);
         return false;
+    }
+    struct stat info {};
+    if (::fstat(port.slave, &info) == 0) {
+        char key[64];
+        std::snprintf(key, sizeof key, " %02x:%02x:%lu ", major(info.st_dev), minor(info.st_dev),
+                      static_cast<unsigned long>(info.st_ino));
+        port.lockKey = key;
     }
     termios settings{};
     if (::tcgetattr(port.slave, &settings) == 0) {
@@ -143,14 +156,48 @@ std::string chunkLine(std::uint64_t sinceStartUs, std::size_t index, const unsig
     return line;
 }
 
-// Polls the masters and the signal descriptor until a signal comes or stdout fails.
-int monitor(std::vector<Port>& ports, int signals, std::uint64_t startUs) {
+// True when /proc/locks lists a lock on the file `key` names, or cannot be read.
+bool locked(const std::string& key) {
+    std::ifstream locks("/proc/locks");
+    if (!locks || key.empty())
+        return true;
+    for (std::string line; std::getline(locks, line);)
+        if (line.find(key) != std::string::npos)
+            return true;
+    return false;
+}
+
+// A program that holds a port exclusively, as cadentor-run does, sets exclusive mode
+// (TIOCEXCL) on the slave and takes its flock. Killed, it loses the flock with its descriptor,
+// but the exclusive mode stays on the slave, which we keep open, and every later open is
+// refused. Exclusive mode without any lock left is cleared.
+void releaseAbandoned(const Port& port) {
+    int exclusive = 0;
+    if (::ioctl(port.slave, TIOCGEXCL, &exclusive) == 0 && exclusive && !locked(port.lockKey))
+        ::ioctl(port.slave, TIOCNXCL);
+}
+
+// Polls the masters, the signal descriptor and the slaves' closes (`closes`, an inotify
+// descriptor or -1) until a signal comes or stdout fails. Abandoned exclusive mode is looked
+// for a moment after a slave was closed (the lock of a killed program goes after its close is
+// told) and every quarter of a second, in case the close was not seen.
+int monitor(std::vector<Port>& ports, int signals, int closes, std::uint64_t startUs) {
+    constexpr std::uint64_t checkEveryUs = 250000, checkAfterCloseUs = 10000;
     std::vector<pollfd> fds;
     for (const Port& port : ports)
         fds.push_back({port.master, POLLIN, 0});
+    fds.push_back({closes, POLLIN, 0});
     fds.push_back({signals, POLLIN, 0});
+    std::uint64_t nextCheck = monotonicMicroseconds() + checkEveryUs;
     for (;;) {
-        int ready = ::poll(fds.data(), fds.size(), -1);
+        std::uint64_t now = monotonicMicroseconds();
+        if (now >= nextCheck) {
+            for (const Port& port : ports)
+                releaseAbandoned(port);
+            nextCheck = now + checkEveryUs;
+        }
+        int ready =
+            ::poll(fds.data(), fds.size(), static_cast<int>((nextCheck - now + 999) / 1000));
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -159,6 +206,12 @@ int monitor(std::vector<Port>& ports, int signals, std::uint64_t startUs) {
         }
         if (fds.back().revents & POLLIN)
             return 0;
+        if (fds[ports.size()].revents & POLLIN) {
+            char events[4096];
+            while (::read(closes, events, sizeof events) > 0) {
+            }
+            nextCheck = std::min(nextCheck, monotonicMicroseconds() + checkAfterCloseUs);
+        }
         for (std::size_t i = 0; i < ports.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
@@ -252,10 +305,15 @@ int runVirtualPorts(int argc, char** argv) {
     std::string list;
     for (const Port& port : ports)
         list += port.slavePath + "\n";
+    int closes = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    for (std::size_t i = 0; ready && closes >= 0 && i < ports.size(); ++i)
+        ::inotify_add_watch(closes, ports[i].slavePath.c_str(), IN_CLOSE);
     int code = 1;
     if (ready && writeOut(list))
-        code = monitor(ports, signals, startUs);
+        code = monitor(ports, signals, closes, startUs);
     closePorts(ports);
+    if (closes >= 0)
+        ::close(closes);
     ::close(signals);
     return code;
 }

@@ -6,8 +6,10 @@
 // exactly as written. Optional symlinks (PATH for one port, PATH0, PATH1, ... for several)
 // point at the slave devices. The slave paths are printed one per line; after that every chunk
 // that arrives is printed as one line "MS.USEC<TAB>PORT<TAB>HEX BYTES", the time in
-// milliseconds since the start. SIGINT, SIGTERM and SIGHUP end the program and remove the
-// links.
+// milliseconds since the start. A program that held a port exclusively and was killed
+// leaves the slave in exclusive mode; once no lock on the slave is left, the mode is cleared,
+// so the port serves the next program. SIGINT, SIGTERM and SIGHUP end the program and remove
+// the links.
 
 namespace cadentor::vport {
 
