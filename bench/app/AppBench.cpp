@@ -13,6 +13,7 @@
 #include "files/ProgramDirectory.h"
 #include "ports/PortSet.h"
 #include "ports/TimerResolution.h"
+#include "pty/PtyPair.h"
 #include "sequence/SequenceClock.h"
 
 #include <QApplication>
@@ -23,7 +24,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <poll.h>
-#include <pty.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -67,12 +67,14 @@ int main(int argc, char** argv) {
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
-    int master = -1, slave = -1;
-    char device[128] = {};
-    if (openpty(&master, &slave, device, nullptr, nullptr) != 0) {
-        std::perror("openpty");
+    PtyPair pty;
+    std::string error;
+    if (!openPtyPair(pty, false, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
+    const int master = pty.master.get();
+    const std::string device = pty.slavePath;
     char directory[] = "/tmp/cadentor-app-bench-XXXXXX";
     if (!mkdtemp(directory)) {
         std::perror("mkdtemp");

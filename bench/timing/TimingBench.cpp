@@ -11,6 +11,9 @@
 //
 // usage: cadentor-timing-bench [--runner PATH] [--events N] [--no-baseline]
 
+#include "cli/OptionReader.h"
+#include "pty/PtyPair.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cfloat>
@@ -27,7 +30,6 @@
 #include <functional>
 #include <optional>
 #include <poll.h>
-#include <pty.h>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -95,24 +97,15 @@ std::string timeText(std::uint32_t ms) {
 // A pty whose slave is held open in raw mode, so that writers' closes never hang it up and no
 // byte is translated.
 struct Device {
+    cadentor::PtyPair pty;
     int master = -1;
-    int slave = -1;
     std::string path;
     Device() {
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            fail(std::string("openpty: ") + std::strerror(errno));
-        path = name;
-        termios raw{};
-        ::tcgetattr(slave, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(slave, TCSANOW, &raw);
-        ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    }
-    ~Device() {
-        ::close(master);
-        ::close(slave);
+        std::string error;
+        if (!cadentor::openPtyPair(pty, true, error))
+            fail(error);
+        master = pty.master.get();
+        path = pty.slavePath;
     }
     void drain() {
         char buffer[4096];
@@ -359,13 +352,17 @@ int main(int argc, char** argv) {
     std::string runner = CADENTOR_RUN_PATH;
     int events = 2000;
     bool baseline = true;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--runner" && i + 1 < argc) {
-            runner = argv[++i];
-        } else if (arg == "--events" && i + 1 < argc) {
-            events = std::atoi(argv[++i]);
-        } else if (arg == "--no-baseline") {
+    cadentor::cli::OptionReader args(argc, argv);
+    while (args.next()) {
+        std::optional<std::string> value;
+        if ((value = args.value("--runner")) && !value->empty()) {
+            runner = *value;
+        } else if ((value = args.value("--events"))) {
+            std::optional<long> n = cadentor::cli::parseNumber(*value, 2, 65536);
+            if (!n)
+                fail("--events must be from 2 to 65536");
+            events = static_cast<int>(*n);
+        } else if (args.isFlag("--no-baseline")) {
             baseline = false;
         } else {
             std::fprintf(stderr, "usage: cadentor-timing-bench [--runner PATH] [--events N] "
@@ -373,8 +370,6 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (events < 2 || events > 65536)
-        fail("--events must be from 2 to 65536");
 
     char pattern[] = "/tmp/cadentor-timing-XXXXXX";
     if (!::mkdtemp(pattern))

@@ -1,7 +1,9 @@
 #include "cli/Runner.h"
 
+#include "cli/OptionReader.h"
 #include "cli/StopSignals.h"
 #include "files/ProgramDirectory.h"
+#include "files/UniqueFd.h"
 #include "messages/Messages.h"
 #include "ports/PortSet.h"
 #include "ports/SerialDevice.h"
@@ -14,6 +16,8 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,11 +88,11 @@ void catchBrokenPipes() {
 void holdStandardDescriptors() {
     for (int fd = 0; fd <= 2; ++fd)
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-            if (null >= 0 && null != fd) {
-                ::dup2(null, fd);
-                ::close(null);
-            }
+            UniqueFd null(::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY));
+            if (null.get() == fd)
+                null.release(); // it took the free place itself: keep it there
+            else if (null)
+                ::dup2(null.get(), fd);
         }
 }
 
@@ -128,19 +132,6 @@ private:
     std::size_t count_ = 0;
 };
 
-bool takeValue(int argc, const char* const* argv, int& i, std::string_view name,
-               std::string& value) {
-    std::string_view arg = argv[i];
-    if (arg == name) {
-        if (i + 1 >= argc)
-            return false;
-        value = argv[++i];
-    } else {
-        value = std::string(arg.substr(name.size() + 1)); // --name=value
-    }
-    return !value.empty();
-}
-
 bool isDirectory(const std::string& path, std::string& reason) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
@@ -154,53 +145,55 @@ bool isDirectory(const std::string& path, std::string& reason) {
     return true;
 }
 
-int stoppedBy(int signal) {
-    return ExitSignalBase + signal;
-}
+struct Options {
+    enum class Mode { Run, List, Check };
+    Mode mode = Mode::Run;
+    bool skipErrors = false;
+    bool loop = false; // ignored by List and Check
+    bool commandList = false;
+    bool help = false;
+    bool version = false;
+    std::string directory; // empty: the directory of the executable
+    std::string sequencePath;
+};
 
-} // namespace
-
-const char* usageText() {
-    return usage;
-}
-
+// False with `error` set (one line, no program name) for an unknown option, a missing or extra
+// SEQUENCE, or options that exclude each other.
 bool parseArguments(int argc, const char* const* argv, Options& options, std::string& error) {
     bool list = false;
     bool check = false;
     int sequences = 0;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (arg.empty()) {
+    OptionReader args(argc, argv);
+    while (args.next()) {
+        if (args.isOperand()) {
+            if (args.current().empty()) {
                 error = "the SEQUENCE file name is empty";
                 return false;
             }
             ++sequences;
-            options.sequencePath = std::string(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--dir" || arg.starts_with("--dir=")) {
-            if (!takeValue(argc, argv, i, "--dir", options.directory)) {
+            options.sequencePath = std::string(args.current());
+        } else if (std::optional<std::string> directory = args.value("--dir")) {
+            if (directory->empty()) {
                 error = "--dir needs a directory";
                 return false;
             }
-        } else if (arg == "--skip-errors") {
+            options.directory = *directory;
+        } else if (args.isFlag("--skip-errors")) {
             options.skipErrors = true;
-        } else if (arg == "--loop") {
+        } else if (args.isFlag("--loop")) {
             options.loop = true;
-        } else if (arg == "--list") {
+        } else if (args.isFlag("--list")) {
             list = true;
-        } else if (arg == "--check") {
+        } else if (args.isFlag("--check")) {
             check = true;
-        } else if (arg == "--command-list") {
+        } else if (args.isFlag("--command-list")) {
             options.commandList = true;
-        } else if (arg == "--help") {
+        } else if (args.isFlag("--help")) {
             options.help = true;
-        } else if (arg == "--version") {
+        } else if (args.isFlag("--version")) {
             options.version = true;
         } else {
-            error = "unknown option '" + std::string(arg) + "'";
+            error = "unknown option '" + std::string(args.current()) + "'";
             return false;
         }
     }
@@ -226,9 +219,16 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
     return true;
 }
 
+// "TIME<TAB>PORT<TAB>NAME", the line of one event without its outcome.
 std::string eventLine(const SequenceEvent& event) {
     return formatTimeCode(event.timeCode()) + '\t' + event.portText() + '\t' + event.name();
 }
+
+int stoppedBy(int signal) {
+    return ExitSignalBase + signal;
+}
+
+} // namespace
 
 SequenceRunner::SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,
                                bool skipErrors, bool loop, int out)

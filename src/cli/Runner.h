@@ -32,28 +32,6 @@ enum ExitCode : int {
     ExitSignalBase = 128 // + the number of the signal that stopped the run
 };
 
-struct Options {
-    enum class Mode { Run, List, Check };
-    Mode mode = Mode::Run;
-    bool skipErrors = false;
-    bool loop = false; // ignored by List and Check
-    bool commandList = false;
-    bool help = false;
-    bool version = false;
-    std::string directory; // empty: the directory of the executable
-    std::string sequencePath;
-};
-
-// Parses the arguments after the program name. False with `error` set (one line, no program
-// name) for an unknown option, a missing or extra SEQUENCE, or options that exclude each other.
-bool parseArguments(int argc, const char* const* argv, Options& options, std::string& error);
-
-// The usage text, ending with a newline.
-const char* usageText();
-
-// "TIME<TAB>PORT<TAB>NAME", the line of one event without its outcome.
-std::string eventLine(const SequenceEvent& event);
-
 // Runs a loaded sequence in automatic mode from sequence time 0. Sleeps on an absolute
 // CLOCK_MONOTONIC deadline until the next event falls due, with the stop signals let in only
 // while events execute and while it sleeps. Looping, a finished sequence is rewound and runs

@@ -49,12 +49,11 @@ StopSignals::StopSignals() {
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     for (std::size_t i = 0; i < std::size(stopSignals); ++i)
         ::sigaction(stopSignals[i], &action, &previous_[i]);
-    timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    timer_.reset(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
 }
 
 StopSignals::~StopSignals() {
-    if (timer_ >= 0)
-        ::close(timer_);
+    timer_.reset();
     // A signal still pending from the last moments of a run is taken by our handler, not by
     // the default action that is about to come back.
     release();
@@ -79,18 +78,18 @@ bool StopSignals::sleepUntil(std::uint64_t deadlineNs) {
     sigset_t sleepMask = previousMask_;
     for (int signal : stopSignals)
         sigdelset(&sleepMask, signal);
-    if (timer_ >= 0) {
+    if (timer_) {
         itimerspec when{};
         when.it_value = toTimespec(deadlineNs);
-        if (::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &when, nullptr) == 0) {
-            pollfd expiry{timer_, POLLIN, 0};
+        if (::timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &when, nullptr) == 0) {
+            pollfd expiry{timer_.get(), POLLIN, 0};
             for (;;) {
                 if (caughtSignal != 0)
                     return false;
                 int ready = ::ppoll(&expiry, 1, nullptr, &sleepMask);
                 if (ready > 0) {
                     std::uint64_t expirations = 0;
-                    (void)!::read(timer_, &expirations, sizeof expirations);
+                    (void)!::read(timer_.get(), &expirations, sizeof expirations);
                     return caughtSignal == 0;
                 }
                 if (ready < 0 && errno != EINTR)

@@ -11,6 +11,8 @@
 // events start never inherit a held signal as long as events execute while released, and they
 // get the default handling back at exec.
 
+#include "files/UniqueFd.h"
+
 #include <csignal>
 #include <cstdint>
 
@@ -39,7 +41,7 @@ private:
     sigset_t stopSet_;
     sigset_t previousMask_;
     struct sigaction previous_[3]{};
-    int timer_ = -1;
+    UniqueFd timer_; // a timerfd for the sleeps; none: relative sleeps
 };
 
 } // namespace cadentor::cli

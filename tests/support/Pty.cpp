@@ -1,18 +1,23 @@
 #include "support/Pty.h"
 
+#include "pty/PtyPair.h"
+
 #include <cerrno>
 #include <poll.h>
-#include <pty.h>
 #include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 namespace cadentor::test {
 
 Pty::Pty() {
-    char name[128] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-        throw std::runtime_error("openpty failed");
-    slavePath_ = name;
+    PtyPair pty;
+    std::string error;
+    if (!openPtyPair(pty, false, error))
+        throw std::runtime_error(error);
+    master_ = pty.master.release();
+    slave_ = pty.slave.release();
+    slavePath_ = std::move(pty.slavePath);
 }
 
 Pty::~Pty() {

@@ -1,14 +1,17 @@
 #include "VirtualPorts.h"
 
+#include "cli/OptionReader.h"
+#include "files/UniqueFd.h"
+#include "pty/PtyPair.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <string_view>
@@ -17,7 +20,6 @@
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -29,10 +31,17 @@ constexpr const char* usageText = "usage: cadentor-vport [--link PATH] [--count 
                                   "       cadentor-vport --help\n";
 constexpr int maxPorts = 256;
 
+// A pty whose slave we hold, and the link to it. The link is removed when the port goes.
 struct Port {
-    int master = -1;
-    int slave = -1;
-    std::string slavePath;
+    Port() = default;
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+    ~Port() {
+        if (!link.empty())
+            ::unlink(link.c_str());
+    }
+
+    PtyPair pty;
     std::string lockKey; // " MAJ:MIN:INODE " of the slave, as /proc/locks names it
     std::string link;    // empty when no link was made
 };
@@ -65,37 +74,17 @@ bool writeOut(std::string_view text) {
 }
 
 bool openPort(Port& port) {
-    port.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (port.master < 0) {
-        complainErrno("posix_openpt");
-        return false;
-    }
-    if (::grantpt(port.master) != 0 || ::unlockpt(port.master) != 0) {
-        complainErrno("grantpt/unlockpt");
-        return false;
-    }
-    char name[128] = {};
-    if (::ptsname_r(port.master, name, sizeof name) != 0) {
-        complainErrno("ptsname");
-        return false;
-    }
-    port.slavePath = name;
-    port.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (port.slave < 0) {
-        complainErrno(port.slavePath);
+    std::string error;
+    if (!openPtyPair(port.pty, true, error)) {
+        complain(error);
         return false;
     }
     struct stat info {};
-    if (::fstat(port.slave, &info) == 0) {
+    if (::fstat(port.pty.slave.get(), &info) == 0) {
         char key[64];
         std::snprintf(key, sizeof key, " %02x:%02x:%lu ", major(info.st_dev), minor(info.st_dev),
                       static_cast<unsigned long>(info.st_ino));
         port.lockKey = key;
-    }
-    termios settings{};
-    if (::tcgetattr(port.slave, &settings) == 0) {
-        ::cfmakeraw(&settings);
-        ::tcsetattr(port.slave, TCSANOW, &settings);
     }
     return true;
 }
@@ -110,24 +99,12 @@ bool makeLink(Port& port, const std::string& link) {
         }
         ::unlink(link.c_str());
     }
-    if (::symlink(port.slavePath.c_str(), link.c_str()) != 0) {
+    if (::symlink(port.pty.slavePath.c_str(), link.c_str()) != 0) {
         complainErrno(link);
         return false;
     }
     port.link = link;
     return true;
-}
-
-void closePorts(std::vector<Port>& ports) {
-    for (Port& port : ports) {
-        if (!port.link.empty())
-            ::unlink(port.link.c_str());
-        if (port.slave >= 0)
-            ::close(port.slave);
-        if (port.master >= 0)
-            ::close(port.master);
-        port = Port{};
-    }
 }
 
 std::uint64_t monotonicMicroseconds() {
@@ -173,8 +150,9 @@ bool locked(const std::string& key) {
 // refused. Exclusive mode without any lock left is cleared.
 void releaseAbandoned(const Port& port) {
     int exclusive = 0;
-    if (::ioctl(port.slave, TIOCGEXCL, &exclusive) == 0 && exclusive && !locked(port.lockKey))
-        ::ioctl(port.slave, TIOCNXCL);
+    if (::ioctl(port.pty.slave.get(), TIOCGEXCL, &exclusive) == 0 && exclusive &&
+        !locked(port.lockKey))
+        ::ioctl(port.pty.slave.get(), TIOCNXCL);
 }
 
 // Polls the masters, the signal descriptor and the slaves' closes (`closes`, an inotify
@@ -185,7 +163,7 @@ int monitor(std::vector<Port>& ports, int signals, int closes, std::uint64_t sta
     constexpr std::uint64_t checkEveryUs = 250000, checkAfterCloseUs = 10000;
     std::vector<pollfd> fds;
     for (const Port& port : ports)
-        fds.push_back({port.master, POLLIN, 0});
+        fds.push_back({port.pty.master.get(), POLLIN, 0});
     fds.push_back({closes, POLLIN, 0});
     fds.push_back({signals, POLLIN, 0});
     std::uint64_t nextCheck = monotonicMicroseconds() + checkEveryUs;
@@ -216,7 +194,7 @@ int monitor(std::vector<Port>& ports, int signals, int closes, std::uint64_t sta
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
             unsigned char buffer[4096];
-            ssize_t got = ::read(ports[i].master, buffer, sizeof buffer);
+            ssize_t got = ::read(ports[i].pty.master.get(), buffer, sizeof buffer);
             std::uint64_t at = monotonicMicroseconds() - startUs;
             if (got < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
@@ -231,51 +209,47 @@ int monitor(std::vector<Port>& ports, int signals, int closes, std::uint64_t sta
     }
 }
 
+// False after telling why (exit status 2) for bad usage; `help` set for --help.
+bool parseArguments(int argc, const char* const* argv, Options& options, bool& help) {
+    cli::OptionReader args(argc, argv);
+    while (args.next()) {
+        if (args.isFlag("--help")) {
+            help = true;
+            return true;
+        }
+        if (std::optional<std::string> link = args.value("--link")) {
+            if (link->empty()) {
+                complain("--link needs a path");
+                return false;
+            }
+            options.link = *link;
+        } else if (std::optional<std::string> count = args.value("--count")) {
+            std::optional<long> n = cli::parseNumber(*count, 1, maxPorts);
+            if (!n) {
+                complain("--count needs a number from 1 to " + std::to_string(maxPorts));
+                return false;
+            }
+            options.count = static_cast<int>(*n);
+        } else {
+            complain("unknown argument '" + std::string(args.current()) + "'");
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int runVirtualPorts(int argc, char** argv) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == "--help") {
-            writeOut(usageText);
-            return 0;
-        }
-        auto takeValue = [&](std::string_view name, std::string& out) {
-            if (arg == name) {
-                if (i + 1 >= argc)
-                    return false;
-                out = argv[++i];
-            } else {
-                out = std::string(arg.substr(name.size() + 1));
-            }
-            return !out.empty();
-        };
-        std::string value;
-        if (arg == "--link" || arg.starts_with("--link=")) {
-            if (!takeValue("--link", value)) {
-                complain("--link needs a path");
-                return 2;
-            }
-            options.link = value;
-        } else if (arg == "--count" || arg.starts_with("--count=")) {
-            char* end = nullptr;
-            long n = 0;
-            if (takeValue("--count", value)) {
-                errno = 0;
-                n = std::strtol(value.c_str(), &end, 10);
-            }
-            if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > maxPorts) {
-                complain("--count needs a number from 1 to " + std::to_string(maxPorts));
-                std::fputs(usageText, stderr);
-                return 2;
-            }
-            options.count = static_cast<int>(n);
-        } else {
-            complain("unknown argument '" + std::string(arg) + "'");
-            std::fputs(usageText, stderr);
-            return 2;
-        }
+    bool help = false;
+    if (!parseArguments(argc, argv, options, help)) {
+        (void)!::write(STDERR_FILENO, usageText, std::strlen(usageText));
+        return 2;
+    }
+    if (help) {
+        writeOut(usageText);
+        return 0;
     }
 
     // The signals arrive through a descriptor, so none is lost between two polls; a broken
@@ -287,8 +261,8 @@ int runVirtualPorts(int argc, char** argv) {
     sigaddset(&stopSignals, SIGHUP);
     ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    int signals = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
-    if (signals < 0) {
+    UniqueFd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
+    if (!signals) {
         complainErrno("signalfd");
         return 1;
     }
@@ -304,18 +278,13 @@ int runVirtualPorts(int argc, char** argv) {
     }
     std::string list;
     for (const Port& port : ports)
-        list += port.slavePath + "\n";
-    int closes = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    for (std::size_t i = 0; ready && closes >= 0 && i < ports.size(); ++i)
-        ::inotify_add_watch(closes, ports[i].slavePath.c_str(), IN_CLOSE);
-    int code = 1;
-    if (ready && writeOut(list))
-        code = monitor(ports, signals, closes, startUs);
-    closePorts(ports);
-    if (closes >= 0)
-        ::close(closes);
-    ::close(signals);
-    return code;
+        list += port.pty.slavePath + "\n";
+    UniqueFd closes(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    for (std::size_t i = 0; ready && closes && i < ports.size(); ++i)
+        ::inotify_add_watch(closes.get(), ports[i].pty.slavePath.c_str(), IN_CLOSE);
+    if (!ready || !writeOut(list))
+        return 1;
+    return monitor(ports, signals.get(), closes.get(), startUs);
 }
 
 } // namespace cadentor::vport
