@@ -52,10 +52,13 @@ constexpr const char* usage =
     "  --help          print this text\n"
     "  --version       print the program's name and version\n"
     "\n"
-    "Exit status: 0 every executed event done; 1 an event failed, or a port did not open or\n"
-    "Command.def did not load (reported, and the run went on without them); 2 bad usage\n"
-    "or a file that does not load (with --check: any problem); 129 stopped by SIGHUP,\n"
-    "130 by SIGINT, 143 by SIGTERM.\n";
+    "Exit status:\n"
+    "  0    every executed event done\n"
+    "  1    an event failed, or a port did not open or Command.def did not load at\n"
+    "       start-up (reported; the run went on without them)\n"
+    "  2    bad usage, or a file that does not load (with --check: any problem)\n"
+    "  129, 130, 143\n"
+    "       stopped by SIGHUP, SIGINT or SIGTERM, at once, the ports closed\n";
 
 // Output is for whoever watches; it never holds up or ends a show. A reader that went away
 // (EPIPE, with SIGPIPE caught by a handler that does nothing) or any other failure drops the
