@@ -1,9 +1,9 @@
 #include "cli/Runner.h"
 
 #include "cli/OptionReader.h"
+#include "cli/ShowOutput.h"
 #include "cli/StopSignals.h"
 #include "files/ProgramDirectory.h"
-#include "files/UniqueFd.h"
 #include "messages/Messages.h"
 #include "ports/PortSet.h"
 #include "ports/SerialDevice.h"
@@ -13,9 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,43 +58,8 @@ constexpr const char* usage =
     "  129, 130, 143\n"
     "       stopped by SIGHUP, SIGINT or SIGTERM, at once, the ports closed\n";
 
-// Output is for whoever watches; it never holds up or ends a show. A reader that went away
-// (EPIPE, with SIGPIPE caught by a handler that does nothing) or any other failure drops the
-// text, and the run goes on.
 void writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
-void ignoreBrokenPipe(int) {}
-
-// SIGPIPE is caught rather than ignored: an ignored signal would stay ignored in the programs
-// that exec events start, a caught one is back to its default there.
-void catchBrokenPipes() {
-    struct sigaction action {};
-    action.sa_handler = ignoreBrokenPipe;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGPIPE, &action, nullptr);
-}
-
-// A standard descriptor that the caller left closed would be taken by the next descriptor we
-// open, a port's device among them, and the event lines would be written into the device.
-void holdStandardDescriptors() {
-    for (int fd = 0; fd <= 2; ++fd)
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            UniqueFd null(::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY));
-            if (null.get() == fd)
-                null.release(); // it took the free place itself: keep it there
-            else if (null)
-                ::dup2(null.get(), fd);
-        }
+    writeOutput(fd, text);
 }
 
 void complain(const std::string& text) {
@@ -322,8 +285,7 @@ int SequenceRunner::run() {
 }
 
 int runCommandLine(int argc, char** argv) {
-    holdStandardDescriptors();
-    catchBrokenPipes();
+    prepareStandardOutput();
     Options options;
     std::string error;
     if (!parseArguments(argc, argv, options, error)) {

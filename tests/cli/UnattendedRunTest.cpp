@@ -109,21 +109,26 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopInABurst,
                          [](const auto& info) { return info.param.name; });
 
 // How the runner's standard descriptors are left: stdout and stderr a pipe whose reader has
-// gone (as after `| head -n 1`), or all three closed.
-enum class Output { ReaderGone, Closed };
+// gone (as after `| head -n 1`) or one that the test holds but does not read until the end
+// (a supervisor that stalls), or all three closed.
+enum class Output { ReaderGone, NobodyReads, Closed };
 
 // Runs `argv` with its standard descriptors as `output`: the exit code, minus the signal that
-// killed it, or ChildProcess::stillRunning after 10 s.
-int runWith(Output output, const std::vector<std::string>& argv) {
+// killed it, or ChildProcess::stillRunning after 10 s. `unread` gets what a pipe that nobody
+// read holds at the end.
+int runWith(Output output, const std::vector<std::string>& argv, std::string* unread = nullptr) {
+    int pipes[2] = {-1, -1};
+    if (output != Output::Closed && ::pipe(pipes) != 0)
+        return ChildProcess::stillRunning;
     pid_t pid = ::fork();
     if (pid == 0) {
-        int gone[2];
-        if (output == Output::ReaderGone && ::pipe(gone) == 0) {
-            ::close(gone[0]);
-            ::dup2(gone[1], 1);
-            ::dup2(gone[1], 2);
+        if (output == Output::ReaderGone)
+            ::close(pipes[0]);
+        if (output != Output::Closed) {
+            ::dup2(pipes[1], 1);
+            ::dup2(pipes[1], 2);
         }
-        for (int fd = output == Output::ReaderGone ? 3 : 0; fd < 64; ++fd)
+        for (int fd = output == Output::Closed ? 0 : 3; fd < 64; ++fd)
             ::close(fd);
         std::vector<char*> args;
         for (const std::string& arg : argv)
@@ -132,15 +137,30 @@ int runWith(Output output, const std::vector<std::string>& argv) {
         ::execv(args[0], args.data());
         ::_exit(127);
     }
-    int status = 0;
+    if (output != Output::Closed)
+        ::close(pipes[1]);
+    if (output == Output::ReaderGone)
+        ::close(pipes[0]);
+    int status = 0, code = ChildProcess::stillRunning;
     for (auto until = Clock::now() + std::chrono::seconds(10); Clock::now() < until;) {
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+            break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return ChildProcess::stillRunning;
+    if (code == ChildProcess::stillRunning) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    if (output == Output::NobodyReads) {
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(pipes[0], buffer, sizeof buffer)) > 0;)
+            if (unread)
+                unread->append(buffer, static_cast<std::size_t>(got));
+        ::close(pipes[0]);
+    }
+    return code;
 }
 
 TEST(UnattendedOutput, OutputThatCannotBeWrittenNeitherEndsTheShowNorReachesTheDevice) {
@@ -150,6 +170,25 @@ TEST(UnattendedOutput, OutputThatCannotBeWrittenNeitherEndsTheShowNorReachesTheD
         EXPECT_EQ(show.port.read(4, 2000), "AB\nA") << static_cast<int>(output);
         EXPECT_EQ(show.port.read(0, 200), "") << static_cast<int>(output);
     }
+}
+
+TEST(UnattendedOutput, AReaderThatStallsNeitherHoldsUpTheShowNorGetsGarbledLines) {
+    // 2,000 lines of some 250 bytes: several times what a pipe holds.
+    const std::string name(220, 'N');
+    std::string sequence;
+    for (int i = 0; i < 2000; ++i)
+        sequence += "0:0:0 " + name + "\n";
+    Show show(name + ": 0: 41\n", sequence);
+    std::string unread;
+    EXPECT_EQ(runWith(Output::NobodyReads, show.command({}), &unread), 0);
+    EXPECT_EQ(show.port.read(2000, 5000), std::string(2000, 'A'));
+    // What the pipe took is the beginning of the output, whole lines in order.
+    const std::string line = "0:0:0.000\t" + show.port.slavePath() + "\t" + name + "\tDone\n";
+    ASSERT_GT(unread.size(), line.size());
+    std::string expected;
+    while (expected.size() < unread.size())
+        expected += line;
+    EXPECT_EQ(unread, expected.substr(0, unread.size()));
 }
 
 // A start-up problem: Config.ini and Command.def instead of the show's ("" keeps the show's,
