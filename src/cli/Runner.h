@@ -3,14 +3,14 @@
 //
 // Start-up is the desktop program's Initialize (PortSet::load, then the command table), then
 // the sequence file or the command list is loaded. A port set or command table that fails to
-// load is reported and start-up goes on without it, but the exit status is then ExitFailed. A run
-// resets the clock to zero, resumes it and calls runDue until the sequence is finished, sleeping
-// between calls until the next event falls due; every executed event is printed as one line
-// "TIME<TAB>PORT<TAB>NAME<TAB>Done" (or Failed) on stdout at once; output that cannot be written (a
-// reader gone, as after
-// `| head -n 1`) is dropped and the run goes on. A failure stops the run unless failures are to be
-// skipped, as the SkipError box does. Messages go to stderr as "cadentor-run: TEXT", followed
-// by an indented line with the detail when the failing operation gave one.
+// load is reported and start-up goes on without it, but the exit status is then ExitFailed.
+// A run resets the clock to zero, resumes it and calls runDue until the sequence is finished,
+// sleeping between calls until the next event falls due. Every executed event is printed at
+// once as one line "TIME<TAB>PORT<TAB>NAME<TAB>Done" (or Failed) on stdout, through
+// ShowOutput, so a slow or vanished reader never holds up the run. A failure stops the run
+// unless failures are to be skipped, as the SkipError box does. Messages go to stderr as
+// "cadentor-run: TEXT", followed by an indented line with the detail when the failing
+// operation gave one.
 
 #include "sequence/EventSequence.h"
 
