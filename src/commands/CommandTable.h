@@ -7,6 +7,10 @@
 // definition of a name wins. Entries enumerate in ascending bucket order, newest first within
 // a bucket. lookup() hands out a pointer into the stored bytes: it stays valid until the next
 // clear(), load() or destruction, so events that hold it must be gone before any of those.
+//
+// The buckets give only the enumeration order. add() and lookup() find a name through a second
+// index beside them, keyed by the name's bytes with a hash seeded at random per process, so
+// names that share a bucket hash (as crafted ones can, in any number) cost no chain walk.
 
 #include "commands/CommandDefinition.h"
 
@@ -57,7 +61,8 @@ public:
     CommandTable& operator=(const CommandTable&) = delete;
 
     // Grows the buckets when the new count would exceed them (before the name is looked at),
-    // then stores a copy unless the name is already there. Always true.
+    // then stores a copy unless the name is already there. Always true. An allocation failure
+    // throws std::bad_alloc and leaves the table as it was; load() turns it into message 8.
     virtual bool add(std::string_view name, PortId portId, const ByteStream& bytes);
     virtual ~CommandTable();
     virtual bool isEmpty() const;
@@ -83,10 +88,22 @@ private:
         CommandDefinition definition;
         Entry* next = nullptr;
     };
+    // One place of the index: an entry and the index hash of its name; empty without entry.
+    struct Slot {
+        std::uint64_t hash = 0;
+        Entry* entry = nullptr;
+    };
     void grow(std::uint64_t wanted);
     Iterator firstFrom(std::size_t bucket) const;
+    // Widens the index, when needed, to hold `entries` at most half full.
+    void reserveIndex(std::uint64_t entries);
+    // The place of `name` in the index, or the empty place where it would go.
+    std::size_t slotOf(std::string_view name, std::uint64_t hash) const;
 
     std::vector<Entry*> buckets_;
+    // Every entry by its name, open addressing with linear probing: no place or a power of two
+    // of them, at most half in use.
+    std::vector<Slot> index_;
     std::uint32_t entryCount_ = 0;
 };
 
