@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 #include <sys/random.h>
 
@@ -166,6 +167,19 @@ bool CommandTable::lookup(std::string_view name, PortId& portId, const std::uint
 }
 
 bool CommandTable::load() {
+    std::size_t fileSize = 0;
+    try {
+        return readCommandFile(fileSize);
+    } catch (const std::bad_alloc&) {
+        clear();
+        raiseMessage(MessageId::CommandReadFailed, joinPath(programDirectory(), "Command.def") +
+                                                       ": not enough memory to load the file (" +
+                                                       formatFileSize(fileSize) + ")");
+        return false;
+    }
+}
+
+bool CommandTable::readCommandFile(std::size_t& fileSize) {
     clear();
     const std::string path = joinPath(programDirectory(), "Command.def");
     std::string data;
@@ -174,6 +188,7 @@ bool CommandTable::load() {
         raiseMessage(MessageId::CommandReadFailed, error);
         return false;
     }
+    fileSize = data.size();
     std::uint64_t lines = 0; // an index sized once costs far less than one widened as it fills
     forEachLine(data, [&](std::string_view, unsigned) {
         ++lines;

@@ -74,6 +74,8 @@ public:
     // line. Message 8 (with "path: reason" as detail) when the file cannot be opened, is empty
     // or cannot be read whole: table empty. Message 7 (with "path:line" as detail) at the first
     // line that does not parse: the lines before it stay. True when every line was added.
+    // Message 8 too when memory runs out while loading (detail "path: not enough memory to
+    // load the file (size)"): the table is then empty.
     virtual bool load();
     virtual std::pair<Iterator, Iterator> entries() const;
     // Deletes every entry; the bucket count stays.
@@ -93,6 +95,8 @@ private:
         std::uint64_t hash = 0;
         Entry* entry = nullptr;
     };
+    // load() without its guard against allocation failures; sets `fileSize` once read.
+    bool readCommandFile(std::size_t& fileSize);
     void grow(std::uint64_t wanted);
     Iterator firstFrom(std::size_t bucket) const;
     // Widens the index, when needed, to hold `entries` at most half full.

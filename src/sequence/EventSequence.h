@@ -39,8 +39,9 @@ public:
     // "path: reason") when the file cannot be read whole or is empty; 6 when a line does not
     // parse; 9, followed by CR LF and the name, when the table lacks a command; 11 when a
     // command's port id is neither below the port count nor 1023 nor 1024. The detail of 6, 9
-    // and 11 is "path:line". On any failure the sequence is empty. False without a message
-    // for an empty path.
+    // and 11 is "path:line". Message 5 too when memory runs out while loading (detail "path:
+    // not enough memory to load the file (size)"). On any failure the sequence is empty. False
+    // without a message for an empty path.
     virtual bool load(const std::string& path);
     // clear(), then CommandTable::load(); returns its result.
     virtual bool clearAndReloadCommands();
@@ -62,7 +63,7 @@ public:
     virtual void rewind();
     // Replaces the events by one per command, in table order, all at time code 0, unsorted.
     // False without a message for an empty table; message 11 (and no events) for a command
-    // whose port id the port set lacks.
+    // whose port id the port set lacks; message 5 (and no events) when memory runs out.
     virtual bool loadCommandList();
     // position -1, every event destroyed; the table stays.
     void clear();
@@ -75,6 +76,9 @@ public:
     SequenceClock& clock() const { return *clock_; }
 
 private:
+    // load() and loadCommandList() without their guard against allocation failures.
+    bool readSequenceFile(const std::string& path, std::size_t& fileSize);
+    bool listCommands();
     bool validPortId(PortId id) const;
     void append(TimeCode timeCode, const std::string& name, PortId portId,
                 const std::uint8_t* bytes, std::uint32_t byteCount);
