@@ -102,7 +102,7 @@ std::uint64_t sipHash13(std::string_view data) {
 CommandTable::CommandTable() : buckets_(initialBuckets, nullptr) {}
 
 CommandTable::~CommandTable() {
-    CommandTable::clear();
+    clear();
 }
 
 std::uint32_t CommandTable::hash(std::string_view name) {

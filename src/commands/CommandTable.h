@@ -63,23 +63,23 @@ public:
     // Grows the buckets when the new count would exceed them (before the name is looked at),
     // then stores a copy unless the name is already there. Always true. An allocation failure
     // throws std::bad_alloc and leaves the table as it was; load() turns it into message 8.
-    virtual bool add(std::string_view name, PortId portId, const ByteStream& bytes);
-    virtual ~CommandTable();
-    virtual bool isEmpty() const;
+    bool add(std::string_view name, PortId portId, const ByteStream& bytes);
+    ~CommandTable();
+    bool isEmpty() const;
     // Exact, case-sensitive search. When found, sets the three outputs and returns true;
     // otherwise returns false and leaves them untouched. Shows no message.
-    virtual bool lookup(std::string_view name, PortId& portId, const std::uint8_t*& bytes,
-                        std::uint32_t& byteCount) const;
+    bool lookup(std::string_view name, PortId& portId, const std::uint8_t*& bytes,
+                std::uint32_t& byteCount) const;
     // Empties the table, then reads programDirectory()/Command.def in one read and adds every
     // line. Message 8 (with "path: reason" as detail) when the file cannot be opened, is empty
     // or cannot be read whole: table empty. Message 7 (with "path:line" as detail) at the first
     // line that does not parse: the lines before it stay. True when every line was added.
     // Message 8 too when memory runs out while loading (detail "path: not enough memory to
     // load the file (size)"): the table is then empty.
-    virtual bool load();
-    virtual std::pair<Iterator, Iterator> entries() const;
+    bool load();
+    std::pair<Iterator, Iterator> entries() const;
     // Deletes every entry; the bucket count stays.
-    virtual void clear();
+    void clear();
 
     std::uint32_t size() const { return entryCount_; }
     std::uint32_t bucketCount() const { return static_cast<std::uint32_t>(buckets_.size()); }

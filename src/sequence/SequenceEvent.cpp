@@ -14,8 +14,6 @@ SequenceEvent::SequenceEvent(TimeCode timeCode, std::string name, PortId portId,
     : bytes_(bytes), byteCount_(byteCount), portId_(portId), timeCode_(timeCode),
       name_(std::move(name)), ports_(&ports) {}
 
-SequenceEvent::~SequenceEvent() = default;
-
 bool SequenceEvent::execute() {
     const std::string_view text(reinterpret_cast<const char*>(bytes_), bytes_ ? byteCount_ : 0);
     bool ok = false;
