@@ -73,15 +73,15 @@ bool prepareDetachedChild() {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null < 0)
+    UniqueFd null(::open("/dev/null", O_RDWR));
+    if (!null)
         return false;
     for (int fd = 0; fd < 3; ++fd) {
-        if (::dup2(null, fd) < 0)
+        if (::dup2(null.get(), fd) < 0)
             return false;
     }
-    if (null > 2)
-        ::close(null);
+    if (null.get() <= 2)
+        null.release(); // it is one of the three now
     if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
         const long limit = ::sysconf(_SC_OPEN_MAX);
         for (int fd = 3; fd < (limit > 0 && limit < 65536 ? limit : 65536); ++fd)

@@ -133,5 +133,25 @@ TEST(StartedProgram, AFailedStartKeepsItsReasonUntilTheNextExecution) {
     EXPECT_EQ(s.sequence.eventAt(0)->failureReason(), "");
 }
 
+// A runner started with stdin, stdout and stderr closed: the launcher's own pipe then takes
+// their numbers, and must still tell a failed start from a good one.
+TEST(StartedProgram, FailuresAreToldEvenWithOurStandardDescriptorsClosed) {
+    test::TempDir dir;
+    const std::string plain = dir.write("plain.sh", "#!/bin/sh\n"); // not executable
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(0);
+        ::close(1);
+        ::close(2);
+        std::string reason;
+        const bool refused =
+            !startProgram(plain, &reason) && reason == plain + ": Permission denied";
+        ::_exit(refused && startProgram("/bin/true") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 } // namespace
 } // namespace cadentor
