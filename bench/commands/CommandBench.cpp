@@ -1,4 +1,5 @@
-// Throughput of the Command.def grammar and of loading a large Command.def.
+// Throughput of the Command.def grammar and of loading a large Command.def: ordinary names,
+// and names that all share one hash (each a row of 17 blocks "AF" or "BA", which hash alike).
 
 #include "commands/CommandTable.h"
 #include "files/ProgramDirectory.h"
@@ -43,10 +44,18 @@ void parseMixedLines(benchmark::State& state) {
 }
 BENCHMARK(parseMixedLines);
 
+// The i-th of 2^17 names of one hash: bit k of i picks block k.
+std::string collidingName(int i) {
+    std::string name;
+    for (int k = 0; k < 17; ++k)
+        name += (i >> k & 1) ? "BA" : "AF";
+    return name;
+}
+
 // A program directory holding a Command.def of `count` lines with unique names.
 class GeneratedDirectory {
 public:
-    explicit GeneratedDirectory(int count) {
+    GeneratedDirectory(int count, bool colliding) {
         std::string pattern = (std::filesystem::temp_directory_path() / "cadentor-bench-XXXXXX");
         if (!::mkdtemp(pattern.data()))
             std::abort();
@@ -55,7 +64,8 @@ public:
         const auto& lines = mixedLines();
         for (int i = 0; i < count; ++i) {
             const std::string& line = lines[static_cast<std::size_t>(i) % lines.size()];
-            out << "cmd" << i << line.substr(line.find(':')) << "\r\n";
+            out << (colliding ? collidingName(i) : "cmd" + std::to_string(i))
+                << line.substr(line.find(':')) << "\r\n";
         }
         previous_ = setProgramDirectory(path_);
     }
@@ -69,9 +79,10 @@ private:
     std::string previous_;
 };
 
+// range(0): the number of lines; range(1): 1 for names of one hash.
 void loadCommandFile(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
-    GeneratedDirectory directory(count);
+    GeneratedDirectory directory(count, state.range(1) != 0);
     setReporter([](const ErrorReport&) { std::abort(); });
     for (auto _ : state) {
         // A fresh table each time, as at start-up: the buckets grow from 193 during the load.
@@ -82,6 +93,10 @@ void loadCommandFile(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * count);
     setReporter({});
 }
-BENCHMARK(loadCommandFile)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(loadCommandFile)
+    ->ArgNames({"lines", "colliding"})
+    ->Args({100000, 0})
+    ->Args({1 << 17, 1})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

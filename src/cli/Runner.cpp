@@ -207,6 +207,9 @@ void SequenceRunner::printOutcome(int index) {
         return;
     bool done = event->status() == EventStatus::Done;
     writeAll(out_, eventLine(*event) + (done ? "\tDone\n" : "\tFailed\n"));
+    if (!done && !event->failureReason().empty())
+        complain((event->portId() == OpenPortId ? "could not open " : "could not start ") +
+                 event->name() + "\n  " + event->failureReason());
 }
 
 // The millisecond counter is CLOCK_MONOTONIC in whole milliseconds, so the counter reaches

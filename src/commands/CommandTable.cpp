@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <ctime>
+#include <new>
 #include <string>
+#include <sys/random.h>
 
 namespace cadentor {
 
@@ -27,12 +31,78 @@ std::uint32_t primeNotBelow(std::uint64_t wanted) {
     return it == bucketPrimes.end() ? bucketPrimes.back() : *it;
 }
 
+// SipHash-1-3 of `name` under a 128-bit key drawn once per process: without the key, nobody can
+// choose names that collide in the index.
+struct SipKey {
+    std::uint64_t k0 = 0, k1 = 0;
+    SipKey() {
+        std::uint64_t key[2] = {};
+        if (::getrandom(key, sizeof key, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof key)) {
+            // No entropy yet (early boot): still differs between processes and runs.
+            timespec now{};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            key[0] = static_cast<std::uint64_t>(now.tv_nsec) * 0x9e3779b97f4a7c15u ^
+                     reinterpret_cast<std::uintptr_t>(&now);
+            key[1] = static_cast<std::uint64_t>(now.tv_sec) ^ 0xc2b2ae3d27d4eb4fu;
+        }
+        k0 = key[0];
+        k1 = key[1];
+    }
+};
+
+constexpr std::uint64_t rotl(std::uint64_t x, int b) {
+    return x << b | x >> (64 - b);
+}
+
+struct SipState {
+    std::uint64_t v0, v1, v2, v3;
+    void round() {
+        v0 += v1;
+        v1 = rotl(v1, 13) ^ v0;
+        v0 = rotl(v0, 32);
+        v2 += v3;
+        v3 = rotl(v3, 16) ^ v2;
+        v0 += v3;
+        v3 = rotl(v3, 21) ^ v0;
+        v2 += v1;
+        v1 = rotl(v1, 17) ^ v2;
+        v2 = rotl(v2, 32);
+    }
+    void absorb(std::uint64_t m) {
+        v3 ^= m;
+        round();
+        v0 ^= m;
+    }
+};
+
+std::uint64_t sipHash13(std::string_view data) {
+    static const SipKey key;
+    SipState s{key.k0 ^ 0x736f6d6570736575u, key.k1 ^ 0x646f72616e646f6du,
+               key.k0 ^ 0x6c7967656e657261u, key.k1 ^ 0x7465646279746573u};
+    const std::size_t whole = data.size() / 8 * 8;
+    for (std::size_t i = 0; i < whole; i += 8) {
+        std::uint64_t m = 0;
+        std::memcpy(&m, data.data() + i, 8);
+        s.absorb(m);
+    }
+    std::uint64_t last = static_cast<std::uint64_t>(data.size()) << 56;
+    for (std::size_t i = whole; i < data.size(); ++i)
+        last |= static_cast<std::uint64_t>(static_cast<unsigned char>(data[i]))
+                << (8 * (i - whole));
+    s.absorb(last);
+    s.v2 ^= 0xff;
+    s.round();
+    s.round();
+    s.round();
+    return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
+}
+
 } // namespace
 
 CommandTable::CommandTable() : buckets_(initialBuckets, nullptr) {}
 
 CommandTable::~CommandTable() {
-    CommandTable::clear();
+    clear();
 }
 
 std::uint32_t CommandTable::hash(std::string_view name) {
@@ -64,12 +134,16 @@ void CommandTable::grow(std::uint64_t wanted) {
 
 bool CommandTable::add(std::string_view name, PortId portId, const ByteStream& bytes) {
     grow(static_cast<std::uint64_t>(entryCount_) + 1);
+    reserveIndex(static_cast<std::uint64_t>(entryCount_) + 1);
+    const std::uint64_t indexHash = sipHash13(name);
+    Slot& slot = index_[slotOf(name, indexHash)];
+    if (slot.entry)
+        return true;
+    std::unique_ptr<Entry> entry(new Entry{CommandDefinition{std::string(name), portId, bytes}});
+    slot = {indexHash, entry.get()};
     Entry*& head = buckets_[hash(name) % buckets_.size()];
-    for (const Entry* entry = head; entry; entry = entry->next) {
-        if (entry->definition.name == name)
-            return true;
-    }
-    head = new Entry{CommandDefinition{std::string(name), portId, bytes}, head};
+    entry->next = head;
+    head = entry.release();
     ++entryCount_;
     return true;
 }
@@ -80,18 +154,32 @@ bool CommandTable::isEmpty() const {
 
 bool CommandTable::lookup(std::string_view name, PortId& portId, const std::uint8_t*& bytes,
                           std::uint32_t& byteCount) const {
-    for (const Entry* entry = buckets_[hash(name) % buckets_.size()]; entry; entry = entry->next) {
-        if (entry->definition.name == name) {
-            portId = entry->definition.portId;
-            bytes = entry->definition.bytes.data();
-            byteCount = static_cast<std::uint32_t>(entry->definition.bytes.size());
-            return true;
-        }
-    }
-    return false;
+    if (index_.empty())
+        return false;
+    const Entry* entry = index_[slotOf(name, sipHash13(name))].entry;
+    if (!entry)
+        return false;
+    const CommandDefinition& definition = entry->definition;
+    portId = definition.portId;
+    bytes = definition.bytes.data();
+    byteCount = static_cast<std::uint32_t>(definition.bytes.size());
+    return true;
 }
 
 bool CommandTable::load() {
+    std::size_t fileSize = 0;
+    try {
+        return readCommandFile(fileSize);
+    } catch (const std::bad_alloc&) {
+        clear();
+        raiseMessage(MessageId::CommandReadFailed, joinPath(programDirectory(), "Command.def") +
+                                                       ": not enough memory to load the file (" +
+                                                       formatFileSize(fileSize) + ")");
+        return false;
+    }
+}
+
+bool CommandTable::readCommandFile(std::size_t& fileSize) {
     clear();
     const std::string path = joinPath(programDirectory(), "Command.def");
     std::string data;
@@ -100,6 +188,13 @@ bool CommandTable::load() {
         raiseMessage(MessageId::CommandReadFailed, error);
         return false;
     }
+    fileSize = data.size();
+    std::uint64_t lines = 0; // an index sized once costs far less than one widened as it fills
+    forEachLine(data, [&](std::string_view, unsigned) {
+        ++lines;
+        return true;
+    });
+    reserveIndex(lines);
     return forEachLine(data, [&](std::string_view line, unsigned editorLine) {
         CommandDefinition definition;
         if (!parseCommandDefinition(line, definition)) {
@@ -124,7 +219,36 @@ void CommandTable::clear() {
         }
         head = nullptr;
     }
+    std::fill(index_.begin(), index_.end(), Slot{});
     entryCount_ = 0;
+}
+
+void CommandTable::reserveIndex(std::uint64_t entries) {
+    std::size_t size = std::max<std::size_t>(index_.size(), 64);
+    while (size < entries * 2)
+        size *= 2;
+    if (size == index_.size())
+        return;
+    std::vector<Slot> wider(size);
+    for (const Slot& slot : index_) {
+        if (!slot.entry)
+            continue;
+        std::size_t i = slot.hash & (size - 1);
+        while (wider[i].entry)
+            i = (i + 1) & (size - 1);
+        wider[i] = slot;
+    }
+    index_.swap(wider);
+}
+
+std::size_t CommandTable::slotOf(std::string_view name, std::uint64_t hash) const {
+    const std::size_t mask = index_.size() - 1;
+    std::size_t i = hash & mask;
+    for (; index_[i].entry; i = (i + 1) & mask) {
+        if (index_[i].hash == hash && index_[i].entry->definition.name == name)
+            break;
+    }
+    return i;
 }
 
 CommandTable::Iterator CommandTable::firstFrom(std::size_t bucket) const {

@@ -7,15 +7,21 @@
 // counts as one line end, a lone CR or LF as one, and a zero byte ends a line for parsing but
 // stays on the same editor line.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace cadentor {
 
-// Reads the whole file at `path` with one read. Fails when the file cannot be opened, is
-// empty, or cannot be read whole; `error` then holds a detail such as
-// "/dir/Command.def: No such file or directory" or "/dir/Command.def: file is empty".
+// Reads the whole file at `path` into `data`, in as few reads as the system allows (one takes
+// at most about 2 GiB). Fails when the file cannot be opened, is empty, is larger than 4 GiB - 1
+// bytes, finds no memory to hold it, or cannot be read whole; `data` is then empty and `error`
+// holds a detail such as "/dir/Command.def: No such file or directory", "/dir/Command.def:
+// file is empty" or "/dir/show.txt: file too large to load (3.0 GiB)".
 bool readWholeFile(const std::string& path, std::string& data, std::string& error);
+
+// "512 bytes", "21.3 MiB", "3.0 GiB": a size for a message's detail.
+std::string formatFileSize(std::uint64_t bytes);
 
 // Calls `onLine(line, editorLine)` for every non-empty line of `data`, in order, with the
 // 1-based editor line number. Stops early and returns false as soon as `onLine` returns false;

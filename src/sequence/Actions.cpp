@@ -1,5 +1,7 @@
 #include "sequence/Actions.h"
 
+#include "files/UniqueFd.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -40,11 +42,25 @@ std::string_view cutAtZero(std::string_view text) {
     return zero == std::string_view::npos ? text : text.substr(0, zero);
 }
 
+// What the started program's side reports through the result pipe when it cannot go on.
+enum class ChildStep : int { Fork = 1, NullDevice = 2, Exec = 3 };
+struct ChildFailure {
+    ChildStep step;
+    int error;
+};
+
+void reportFailure(int fd, ChildStep step, int error) {
+    const ChildFailure failure{step, error};
+    ssize_t ignored = ::write(fd, &failure, sizeof failure);
+    (void)ignored;
+}
+
 // Everything the started program must not inherit from us, done in the child before exec:
 // a session of its own (no controlling terminal), default handling for every signal we
-// ignore (handled ones are reset by exec itself), an empty signal mask, and every descriptor
-// beyond 0, 1 and 2 marked close-on-exec. Only async-signal-safe calls.
-void prepareDetachedChild() {
+// ignore (handled ones are reset by exec itself), an empty signal mask, /dev/null as its
+// stdin, stdout and stderr, and every other descriptor marked close-on-exec. Only
+// async-signal-safe calls. False with errno set when /dev/null cannot be opened.
+bool prepareDetachedChild() {
     ::setsid();
     for (int sig = 1; sig < NSIG; ++sig) {
         struct sigaction current {};
@@ -57,11 +73,21 @@ void prepareDetachedChild() {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    UniqueFd null(::open("/dev/null", O_RDWR));
+    if (!null)
+        return false;
+    for (int fd = 0; fd < 3; ++fd) {
+        if (::dup2(null.get(), fd) < 0)
+            return false;
+    }
+    if (null.get() <= 2)
+        null.release(); // it is one of the three now
     if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
         const long limit = ::sysconf(_SC_OPEN_MAX);
         for (int fd = 3; fd < (limit > 0 && limit < 65536 ? limit : 65536); ++fd)
             ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
+    return true;
 }
 
 // The file that exec runs for `program`: a name with a '/' is a path as it stands; any other
@@ -88,18 +114,27 @@ std::string findProgram(const std::string& program) {
     return {};
 }
 
+bool fail(std::string* whyNot, std::string reason) {
+    if (whyNot)
+        *whyNot = std::move(reason);
+    return false;
+}
+
 // Starts words[0] (searched on PATH) with `words` as its arguments, detached. An intermediate
 // child forks the program and exits at once; we reap the intermediate here, so the program is
 // handed to init and never becomes our zombie, and we keep no hold on it. The program's exec
-// closes a close-on-exec pipe; when the exec fails, the program's child writes errno into it
-// instead. So the pipe tells whether the program was started. (glibc's posix_spawn is not used:
-// it leaves its two internal signals ignored in the started program.)
-bool spawnDetached(const std::vector<std::string>& words) {
-    if (words.empty() || words[0].empty())
-        return false;
+// closes a close-on-exec pipe; when a step before or the exec itself fails, the program's side
+// writes the step and errno into it instead. So the pipe tells whether the program was
+// started, and why not. (glibc's posix_spawn is not used: it leaves its two internal signals
+// ignored in the started program.)
+bool spawnDetached(const std::vector<std::string>& words, std::string* whyNot) {
+    if (words.empty())
+        return fail(whyNot, "the command line is empty");
+    if (words[0].empty())
+        return fail(whyNot, "the program name is empty");
     const std::string file = findProgram(words[0]);
     if (file.empty())
-        return false;
+        return fail(whyNot, words[0] + ": not found on PATH");
     std::vector<char*> argv;
     argv.reserve(words.size() + 1);
     for (const std::string& word : words)
@@ -108,39 +143,58 @@ bool spawnDetached(const std::vector<std::string>& words) {
 
     int result[2];
     if (::pipe2(result, O_CLOEXEC) != 0)
-        return false;
+        return fail(whyNot, std::string("cannot start a process: ") + std::strerror(errno));
+    UniqueFd reading(result[0]);
+    UniqueFd writing(result[1]);
     const pid_t intermediate = ::fork();
     if (intermediate == 0) {
+        // Keep the pipe clear of 0, 1 and 2, which become /dev/null (our own may be closed).
+        int report = writing.get();
+        if (report < 3)
+            report = ::fcntl(report, F_DUPFD_CLOEXEC, 3);
         const pid_t program = ::fork();
         if (program == 0) {
-            prepareDetachedChild();
+            if (!prepareDetachedChild()) {
+                reportFailure(report, ChildStep::NullDevice, errno);
+                ::_exit(127);
+            }
             // Only a real executable: a file that the kernel cannot run is a failure, never
             // handed to a shell.
             ::execv(file.c_str(), argv.data());
-            const int error = errno;
-            ssize_t ignored = ::write(result[1], &error, sizeof error);
-            (void)ignored;
+            reportFailure(report, ChildStep::Exec, errno);
             ::_exit(127);
         }
+        if (program < 0)
+            reportFailure(report, ChildStep::Fork, errno);
         ::_exit(program > 0 ? 0 : 1);
     }
-    ::close(result[1]);
-    bool started = false;
-    if (intermediate > 0) {
-        int status = 0;
-        while (::waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
-        }
-        int error = 0;
-        ssize_t got;
-        do
-            got = ::read(result[0], &error, sizeof error);
-        while (got < 0 && errno == EINTR);
-        // End of file without a word from the program's side: its exec went through. The
-        // intermediate failing to fork leaves no writer either, so check how it ended.
-        started = got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const int forkError = errno;
+    writing.reset();
+    if (intermediate < 0)
+        return fail(whyNot, std::string("cannot start a process: ") + std::strerror(forkError));
+    int status = 0;
+    while (::waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
     }
-    ::close(result[0]);
-    return started;
+    ChildFailure failure{};
+    ssize_t got;
+    do
+        got = ::read(reading.get(), &failure, sizeof failure);
+    while (got < 0 && errno == EINTR);
+    if (got == static_cast<ssize_t>(sizeof failure)) {
+        const std::string reason = std::strerror(failure.error);
+        switch (failure.step) {
+        case ChildStep::Fork:
+            return fail(whyNot, "cannot start a process: " + reason);
+        case ChildStep::NullDevice:
+            return fail(whyNot, "/dev/null: " + reason);
+        case ChildStep::Exec:
+            return fail(whyNot, file + ": " + reason);
+        }
+    }
+    // End of file without a word from the program's side: its exec went through.
+    if (got != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return fail(whyNot, "cannot start a process: it ended before it could report");
+    return true;
 }
 
 } // namespace
@@ -174,20 +228,20 @@ std::vector<std::string> splitCommandLine(std::string_view commandLine) {
     return words;
 }
 
-bool startProgram(std::string_view commandLine) {
-    return spawnDetached(splitCommandLine(cutAtZero(commandLine)));
+bool startProgram(std::string_view commandLine, std::string* whyNot) {
+    return spawnDetached(splitCommandLine(cutAtZero(commandLine)), whyNot);
 }
 
-bool openTarget(std::string_view target) {
+bool openTarget(std::string_view target, std::string* whyNot) {
     const std::string text(cutAtZero(target));
     if (text.empty())
-        return false;
+        return fail(whyNot, "the target is empty");
     if (!hasUrlScheme(text)) {
         struct stat info {};
         if (::stat(text.c_str(), &info) != 0)
-            return false;
+            return fail(whyNot, text + ": " + std::strerror(errno));
     }
-    return spawnDetached({"xdg-open", text});
+    return spawnDetached({"xdg-open", text}, whyNot);
 }
 
 } // namespace cadentor

@@ -3,12 +3,16 @@
 //
 // exec: the command line is split into words (blanks separate; single or double quotes group;
 // no shell, no expansion), the first word is the program (searched on PATH when it has no '/')
-// and the program is started detached: in a session of its own, with default signal handling
-// and none of our descriptors beyond 0, 1 and 2. The launcher never waits for it, keeps no hold
-// on it and leaves no zombie. A file that the kernel cannot run is not handed to a shell.
+// and the program is started detached: in a session of its own, with default signal handling,
+// /dev/null as its stdin, stdout and stderr and no other descriptor of ours, so that whoever
+// reads our output never waits for it. The launcher never waits for it, keeps no hold on it
+// and leaves no zombie. A file that the kernel cannot run is not handed to a shell.
 // open: a target without a URL scheme must exist as a path; the target is then handed to the
 // opener program (xdg-open, found on PATH) in the same detached way.
-// Both succeed when the program was started, and show no message.
+// Both succeed when the program was started, and show no message. When they fail and `whyNot`
+// is given, it receives the reason: "NAME: not found on PATH" (also for a missing xdg-open),
+// "FILE: Permission denied", "FILE: Exec format error", "TARGET: No such file or directory",
+// "the command line is empty", "cannot start a process: REASON".
 
 #include <string>
 #include <string_view>
@@ -22,9 +26,9 @@ namespace cadentor {
 std::vector<std::string> splitCommandLine(std::string_view commandLine);
 
 // The command line is cut at its first zero byte.
-bool startProgram(std::string_view commandLine);
+bool startProgram(std::string_view commandLine, std::string* whyNot = nullptr);
 // The target is cut at its first zero byte. It has a URL scheme when it starts with a letter
 // and one or more letters, digits, '+', '-' or '.', then ':' ("C:\x" is a path).
-bool openTarget(std::string_view target);
+bool openTarget(std::string_view target, std::string* whyNot = nullptr);
 
 } // namespace cadentor

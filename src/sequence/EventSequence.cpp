@@ -92,6 +92,19 @@ bool EventSequence::load(const std::string& path) {
     clear();
     if (path.empty())
         return false;
+    std::size_t fileSize = 0;
+    try {
+        return readSequenceFile(path, fileSize);
+    } catch (const std::bad_alloc&) {
+        clear();
+        raiseMessage(MessageId::SequenceReadFailed, path +
+                                                        ": not enough memory to load the file (" +
+                                                        formatFileSize(fileSize) + ")");
+        return false;
+    }
+}
+
+bool EventSequence::readSequenceFile(const std::string& path, std::size_t& fileSize) {
     bool complete = false;
     {
         std::string data, error;
@@ -99,6 +112,7 @@ bool EventSequence::load(const std::string& path) {
             raiseMessage(MessageId::SequenceReadFailed, error);
             return false;
         }
+        fileSize = data.size();
         std::string name;
         complete = forEachLine(data, [&](std::string_view line, unsigned editorLine) {
             TimeCode timeCode = 0;
@@ -187,6 +201,18 @@ bool EventSequence::loadCommandList() {
     clear();
     if (commands_.isEmpty())
         return false;
+    try {
+        return listCommands();
+    } catch (const std::bad_alloc&) {
+        clear();
+        raiseMessage(MessageId::SequenceReadFailed, "command list: not enough memory for " +
+                                                        std::to_string(commands_.size()) +
+                                                        " events");
+        return false;
+    }
+}
+
+bool EventSequence::listCommands() {
     auto [entry, end] = commands_.entries();
     for (; entry != end; ++entry) {
         PortId portId = 0;

@@ -33,20 +33,21 @@ public:
     EventSequence& operator=(const EventSequence&) = delete;
 
     // Orders the events by ascending time code; equal time codes keep their order.
-    virtual void sort();
-    virtual ~EventSequence();
+    void sort();
+    ~EventSequence();
     // Replaces the events by those of the sequence file at `path`, sorted. Messages: 5 (detail
     // "path: reason") when the file cannot be read whole or is empty; 6 when a line does not
     // parse; 9, followed by CR LF and the name, when the table lacks a command; 11 when a
     // command's port id is neither below the port count nor 1023 nor 1024. The detail of 6, 9
-    // and 11 is "path:line". On any failure the sequence is empty. False without a message
-    // for an empty path.
-    virtual bool load(const std::string& path);
+    // and 11 is "path:line". Message 5 too when memory runs out while loading (detail "path:
+    // not enough memory to load the file (size)"). On any failure the sequence is empty. False
+    // without a message for an empty path.
+    bool load(const std::string& path);
     // clear(), then CommandTable::load(); returns its result.
-    virtual bool clearAndReloadCommands();
-    virtual int count() const;
+    bool clearAndReloadCommands();
+    int count() const;
     // Null when index < 0 or index >= count().
-    virtual SequenceEvent* eventAt(int index) const;
+    SequenceEvent* eventAt(int index) const;
     // Nothing when the clock is paused. Otherwise, with one clock reading, executes in order
     // every event after `position` whose time code has been reached, stopping at the first
     // that is not due (Executed if any ran, else NothingDue) or that fails (Failed, `position`
@@ -56,16 +57,16 @@ public:
     virtual RunOutcome runDue();
     // Moves `position` to `index`, pauses the clock at the event's time code and executes it.
     // False with nothing changed for an index outside the list.
-    virtual bool executeAt(int index);
-    virtual int currentIndex() const { return position_; }
+    bool executeAt(int index);
+    int currentIndex() const { return position_; }
     // Saturates at the largest int rather than overflowing.
-    virtual int skipCurrent() { return position_ < INT_MAX ? ++position_ : position_; }
+    int skipCurrent() { return position_ < INT_MAX ? ++position_ : position_; }
     // position -1 and every event Pending; the events stay.
-    virtual void rewind();
+    void rewind();
     // Replaces the events by one per command, in table order, all at time code 0, unsorted.
     // False without a message for an empty table; message 11 (and no events) for a command
-    // whose port id the port set lacks.
-    virtual bool loadCommandList();
+    // whose port id the port set lacks; message 5 (and no events) when memory runs out.
+    bool loadCommandList();
     // position -1, every event destroyed; the table stays.
     void clear();
 
@@ -73,10 +74,11 @@ public:
     std::optional<TimeCode> nextDueTime() const;
 
     const CommandTable& commands() const { return commands_; }
-    PortSet& ports() const { return *ports_; }
-    SequenceClock& clock() const { return *clock_; }
 
 private:
+    // load() and loadCommandList() without their guard against allocation failures.
+    bool readSequenceFile(const std::string& path, std::size_t& fileSize);
+    bool listCommands();
     bool validPortId(PortId id) const;
     void append(TimeCode timeCode, const std::string& name, PortId portId,
                 const std::uint8_t* bytes, std::uint32_t byteCount);

@@ -3,6 +3,7 @@
 #include "ports/PortSet.h"
 #include "sequence/Actions.h"
 
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -13,24 +14,32 @@ SequenceEvent::SequenceEvent(TimeCode timeCode, std::string name, PortId portId,
     : bytes_(bytes), byteCount_(byteCount), portId_(portId), timeCode_(timeCode),
       name_(std::move(name)), ports_(&ports) {}
 
-SequenceEvent::~SequenceEvent() = default;
-
 bool SequenceEvent::execute() {
     const std::string_view text(reinterpret_cast<const char*>(bytes_), bytes_ ? byteCount_ : 0);
     bool ok = false;
+    std::string whyNot;
     switch (portId_) {
     case ExecPortId:
-        ok = startProgram(text);
+        ok = startProgram(text, &whyNot);
         break;
     case OpenPortId:
-        ok = openTarget(text);
+        ok = openTarget(text, &whyNot);
         break;
     default:
         ok = ports_->write(portId_, bytes_, byteCount_);
         break;
     }
     status_ = ok ? EventStatus::Done : EventStatus::Failed;
+    if (ok || whyNot.empty())
+        failure_.reset();
+    else
+        failure_.reset(new (std::nothrow) std::string(std::move(whyNot)));
     return ok;
+}
+
+const std::string& SequenceEvent::failureReason() const {
+    static const std::string none;
+    return failure_ ? *failure_ : none;
 }
 
 std::string SequenceEvent::portText() const {

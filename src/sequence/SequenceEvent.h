@@ -9,6 +9,7 @@
 #include "sequence/TimeCode.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace cadentor {
@@ -22,16 +23,23 @@ public:
     SequenceEvent(TimeCode timeCode, std::string name, PortId portId, const std::uint8_t* bytes,
                   std::uint32_t byteCount, PortSet& ports);
 
-    virtual ~SequenceEvent();
     // Performs the action, sets the status to Done or Failed and returns success. A failed
-    // send shows the port set's message; a failed exec or open shows none.
-    virtual bool execute();
-    virtual TimeCode timeCode() const { return timeCode_; }
-    virtual const std::string& name() const { return name_; }
-    virtual EventStatus status() const { return status_; }
-    virtual void resetStatus() { status_ = EventStatus::Pending; }
+    // send shows the port set's message; a failed exec or open shows none, but keeps why.
+    bool execute();
+    TimeCode timeCode() const { return timeCode_; }
+    const std::string& name() const { return name_; }
+    EventStatus status() const { return status_; }
+    void resetStatus() {
+        status_ = EventStatus::Pending;
+        failure_.reset();
+    }
     // "Exec", "Open", or the device name of the port (empty when the set has no such port).
-    virtual std::string portText() const;
+    std::string portText() const;
+
+    // Why the last execute() of this exec or open event failed, such as "/srv/show/run.sh:
+    // Permission denied" or "xdg-open: not found on PATH" (see Actions.h); empty when it did
+    // not fail, for a send event, and after resetStatus().
+    const std::string& failureReason() const;
 
     PortId portId() const { return portId_; }
     const std::uint8_t* bytes() const { return bytes_; }
@@ -45,6 +53,7 @@ private:
     TimeCode timeCode_;
     std::string name_;
     PortSet* ports_;
+    std::unique_ptr<std::string> failure_; // only while failed: most events never need it
 };
 
 } // namespace cadentor

@@ -94,6 +94,9 @@ TEST_P(RunnerCase, PrintsAndSendsExactlyThis) {
 
 const char* const failing = "A: 0: 41\nMissing: exec: /nonexistent/program\nB: 0: 42\n";
 const char* const failingSequence = "0:0:0 A\n0:0:0.02 Missing\n0:0:0.02 B\n0:0:0.05 Missing\n";
+const char* const missingReason =
+    "cadentor-run: could not start Missing\n  /nonexistent/program: No such file or directory\n";
+const std::string missingTwice = std::string(missingReason) + missingReason;
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, RunnerCase,
@@ -107,12 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "", "\x48\x69\xFF", "\x0A\x0D\x00\x01"s},
         RunCase{"AnEmptySequenceFinishesAtOnce", "", nullptr, "A: 0: 41\n", "\n\r\n", 0, "", ""},
         RunCase{"AFailedEventStopsTheRunWithExitOne", "", nullptr, failing, failingSequence, 1,
-                "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n", "", "A"},
+                "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n", missingReason, "A"},
         RunCase{"SkipErrorsGoesOnAndStillExitsOne", "--skip-errors", nullptr, failing,
                 failingSequence, 1,
                 "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n"
                 "0:0:0.020\t{0}\tB\tDone\n0:0:0.050\tExec\tMissing\tFailed\n",
-                "", "AB"},
+                missingTwice.c_str(), "AB"},
         // --list starts up as a run does, ports opened, but runs nothing.
         RunCase{"ListPrintsTheEventsWithoutRunningThem", "--list", nullptr,
                 "A: 0: 41\nRun: exec: /nonexistent/program\n", "1:02:03.5 A\n0:0:1 Run\n", 0,
