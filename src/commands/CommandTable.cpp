@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <unistd.h>
 
 namespace cadentor {
 
@@ -97,6 +98,8 @@ bool CommandTable::load() {
     std::string data;
     std::string error;
     if (!readWholeFile(path, data, error)) {
+        if (::access(path.c_str(), F_OK) != 0)
+            error += " (examples in " + examplesDirectory() + ")";
         raiseMessage(MessageId::CommandReadFailed, error);
         return false;
     }
