@@ -3,17 +3,90 @@
 #include "app/AppMessageLoop.h"
 #include "app/MainFrame.h"
 #include "app/MessageBoxReporter.h"
+#include "files/ProgramDirectory.h"
+#include "messages/Messages.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cadentor {
 
 namespace {
+
+constexpr const char* usage =
+    "usage: cadentor [--dir DIR]\n"
+    "       cadentor --help | --version\n"
+    "\n"
+    "The desktop program: runs event sequences against the commands of Command.def and the\n"
+    "ports of Config.ini, automatically or stepped by hand.\n"
+    "\n"
+    "  --dir DIR   read Config.ini and Command.def in DIR (default: the program's own\n"
+    "              directory when it holds either file, otherwise\n"
+    "              $XDG_CONFIG_HOME/cadentor, normally ~/.config/cadentor)\n"
+    "  --help      print this text\n"
+    "  --version   print the program's name and version\n"
+    "\n"
+    "Exit status: 1 after the window was closed, 2 bad usage.\n";
+
+void writeAll(std::FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+int usageError(const std::string& text) {
+    writeAll(stderr, "cadentor: " + text + "\n");
+    writeAll(stderr, usage);
+    return 2;
+}
+
+// -1 to go on to the window, otherwise the exit code.
+int handleCommandLine(int argc, char** argv) {
+    std::string directory;
+    bool directoryGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help") {
+            writeAll(stdout, usage);
+            return 0;
+        }
+        if (arg == "--version") {
+            writeAll(stdout, loadMessage(MessageId::AppTitle) + "\n");
+            return 0;
+        }
+        if (arg == "--dir" || arg.starts_with("--dir=")) {
+            if (arg == "--dir")
+                directory = i + 1 < argc ? argv[++i] : "";
+            else
+                directory = std::string(arg.substr(6));
+            if (directory.empty())
+                return usageError("--dir needs a directory");
+            directoryGiven = true;
+        } else {
+            return usageError("unknown argument '" + std::string(arg) + "'");
+        }
+    }
+    if (directoryGiven) {
+        struct stat info {};
+        const int error = ::stat(directory.c_str(), &info) != 0 ? errno
+                          : !S_ISDIR(info.st_mode)              ? ENOTDIR
+                                                                : 0;
+        if (error != 0) {
+            writeAll(stderr, "cadentor: --dir " + directory + ": " + std::strerror(error) + "\n");
+            return 2;
+        }
+        setProgramDirectory(directory);
+    }
+    return -1;
+}
 
 int signalPipe[2] = {-1, -1};
 
@@ -40,8 +113,10 @@ bool catchTerminationSignals() {
 
 } // namespace
 
-int runApplication() {
-    // The command line is ignored: Qt sees the program name alone.
+int runApplication(int argc, char** argv) {
+    if (const int code = handleCommandLine(argc, argv); code >= 0)
+        return code;
+    // Qt sees the program name alone.
     static char programName[] = "cadentor";
     static char* arguments[] = {programName, nullptr};
     int argumentCount = 1;

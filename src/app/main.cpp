@@ -5,6 +5,6 @@
 // closed its ports.
 static cadentor::TimerResolution timerResolution;
 
-int main() {
-    return cadentor::runApplication();
+int main(int argc, char** argv) {
+    return cadentor::runApplication(argc, argv);
 }

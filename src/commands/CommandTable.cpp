@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <sys/random.h>
+#include <unistd.h>
 
 namespace cadentor {
 
@@ -185,6 +186,8 @@ bool CommandTable::readCommandFile(std::size_t& fileSize) {
     std::string data;
     std::string error;
     if (!readWholeFile(path, data, error)) {
+        if (::access(path.c_str(), F_OK) != 0)
+            error += " (examples in " + examplesDirectory() + ")";
         raiseMessage(MessageId::CommandReadFailed, error);
         return false;
     }

@@ -1,6 +1,7 @@
 // cadentor-run as a process: files in a temporary directory, ptys as the serial devices.
 
 #include "ChildProcess.h"
+#include "files/ProgramDirectory.h"
 #include "messages/Messages.h"
 #include "support/Pty.h"
 #include "support/TempDir.h"
@@ -19,7 +20,7 @@ const std::string runnerPath = CADENTOR_BINARY_DIR "/src/cli/cadentor-run";
 class Runner : public ::testing::Test {
 protected:
     // Replaces {0} and {1} by the ptys' paths, {d} by the directory, {s} by the sequence file
-    // and {mN} by message N.
+    // {x} by the examples' directory and {mN} by message N.
     std::string expand(std::string text) const {
         for (std::size_t at = 0; (at = text.find('{', at)) != std::string::npos;) {
             std::size_t end = text.find('}', at);
@@ -28,6 +29,7 @@ protected:
                                 : key == "1" ? port1.slavePath()
                                 : key == "d" ? dir.path()
                                 : key == "s" ? dir.file("seq.txt")
+                                : key == "x" ? examplesDirectory()
                                              : loadMessage(std::stoul(key.substr(1)));
             text.replace(at, end - at + 1, value);
             at += value.size();
@@ -127,10 +129,11 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"UnknownCommandShowsMessageNineWithTheNameOnTheNextLine", "", nullptr, "A: 0: 41\n",
                 "0:0:0 A\n0:0:1 NoSuchCommand\n", 2, "",
                 "cadentor-run: {m9}\nNoSuchCommand\n  {s}:2\n"},
-        RunCase{"MissingCommandDefIsReportedAndStartUpCarriesOn", "", nullptr, nullptr, "0:0:0 A\n",
-                2, "",
-                "cadentor-run: {m8}\n  {d}/Command.def: No such file or directory\n"
-                "cadentor-run: {m9}\nA\n  {s}:1\n"},
+        RunCase{
+            "MissingCommandDefIsReportedAndStartUpCarriesOn", "", nullptr, nullptr, "0:0:0 A\n", 2,
+            "",
+            "cadentor-run: {m8}\n  {d}/Command.def: No such file or directory (examples in {x})\n"
+            "cadentor-run: {m9}\nA\n  {s}:1\n"},
         RunCase{"APortThatCannotOpenIsReportedAndProgramsStillRun", "",
                 "[Common]\nRequire=1\n[Port0]\nDevice=/nonexistent/ttyX\n", "Go: exec: true\n",
                 "0:0:0 Go\n", 1, "0:0:0.000\tExec\tGo\tDone\n",

@@ -1,5 +1,6 @@
 #include "commands/CommandTable.h"
 
+#include "files/ProgramDirectory.h"
 #include "support/RecordingReporter.h"
 #include "support/TempDir.h"
 
@@ -182,7 +183,9 @@ TEST_F(CommandLoad, ReloadKeepsNothingOfTheOldFileEvenWhenItFails) {
 
     ASSERT_EQ(::unlink(path().c_str()), 0);
     EXPECT_FALSE(table.load());
-    expectOneMessage(MessageId::CommandReadFailed, path() + ": No such file or directory");
+    expectOneMessage(MessageId::CommandReadFailed, path() +
+                                                       ": No such file or directory (examples in " +
+                                                       examplesDirectory() + ")");
     EXPECT_TRUE(table.isEmpty());
     EXPECT_FALSE(load(""));
     expectOneMessage(MessageId::CommandReadFailed, path() + ": file is empty");

@@ -1,9 +1,8 @@
-#include "files/ProgramDirectory.h"
 #include "files/TextFile.h"
+
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,23 +79,6 @@ TEST(WholeFileRead, UnreadableFileIsAFailure) {
     std::string data, error;
     EXPECT_FALSE(readWholeFile(path, data, error));
     EXPECT_NE(error.find("Permission denied"), std::string::npos);
-}
-
-TEST(ProgramDirectoryTest, DefaultsToTheExecutablesDirectory) {
-    char buffer[4096] = {};
-    ASSERT_GT(::readlink("/proc/self/exe", buffer, sizeof buffer - 1), 0);
-    std::string exe(buffer);
-    EXPECT_EQ(programDirectory(), exe.substr(0, exe.rfind('/')));
-}
-
-TEST(ProgramDirectoryTest, OverrideAndRestore) {
-    std::string before = programDirectory();
-    EXPECT_EQ(setProgramDirectory("/some/dir/"), "");
-    EXPECT_EQ(programDirectory(), "/some/dir");
-    EXPECT_EQ(joinPath(programDirectory(), "Config.ini"), "/some/dir/Config.ini");
-    EXPECT_EQ(setProgramDirectory(""), "/some/dir");
-    EXPECT_EQ(programDirectory(), before);
-    EXPECT_EQ(joinPath("/", "Command.def"), "/Command.def");
 }
 
 } // namespace
