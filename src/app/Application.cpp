@@ -3,6 +3,9 @@
 #include "app/AppMessageLoop.h"
 #include "app/MainFrame.h"
 #include "app/MessageBoxReporter.h"
+#include "ports/PortSet.h"
+#include "ports/StopRequest.h"
+#include "sequence/SequenceClock.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -19,6 +22,8 @@ int signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
     const int saved = errno;
+    // A write stuck on a device gives up at once.
+    requestStop();
     const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(signalPipe[1], &byte, 1);
     errno = saved;
@@ -56,7 +61,9 @@ int runApplication() {
         // Caught before the frame opens the ports: a signal that comes while they are being
         // opened waits in the pipe and closes the window as soon as the loop runs.
         const bool signalsCaught = catchTerminationSignals();
-        MainFrame frame;
+        PortSet ports;
+        SequenceClock clock;
+        MainFrame frame({ports, clock, &loop});
         std::unique_ptr<QSocketNotifier> signalNotifier;
         if (signalsCaught) {
             signalNotifier =
