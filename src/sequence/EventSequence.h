@@ -27,8 +27,6 @@ enum class RunOutcome { NothingDue = 0, Executed = 1, Failed = 2, Finished = 3 }
 class EventSequence {
 public:
     explicit EventSequence(PortSet& ports, SequenceClock& clock);
-    // Over the program's PortSet::instance() and SequenceClock::instance().
-    EventSequence();
     EventSequence(const EventSequence&) = delete;
     EventSequence& operator=(const EventSequence&) = delete;
 
