@@ -1,12 +1,14 @@
-// Event lateness and processor use of the desktop program's form, on the platform Qt is given
-// (offscreen by default here).
+// Event lateness and processor use of the desktop program's form, beside the headless runner's,
+// on the platform Qt is given (offscreen by default here).
 //
-//   app_bench [EVENTS [SPACING_MS]]
+//   app_bench [--runner PATH] [EVENTS [SPACING_MS]]
 //
 // Loads a sequence of EVENTS one-byte events SPACING_MS apart through the form's Load button,
 // presses Automatic, and takes each byte's arrival time at the master side of a pty. Lateness is
 // arrival minus the instant the event's time code was reached. Then it leaves the form in manual
-// mode for 10 s and reports the processor time used meanwhile.
+// mode for 10 s and reports the processor time used meanwhile. Last, cadentor-run runs the same
+// files against the same pty. The runner's sequence time 0 cannot be seen from outside, so both
+// programs are also given as "jitter": lateness minus the smallest lateness of the run.
 
 #include "app/AppMessageLoop.h"
 #include "app/MainFrame.h"
@@ -22,12 +24,19 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 using namespace cadentor;
 
@@ -37,11 +46,16 @@ std::int64_t nowNs() {
     return monotonicNanoseconds();
 }
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+double cpuSeconds(const rusage& usage) {
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The processor time of the calling thread: the form's, without the bench's reading thread.
+double ownCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return cpuSeconds(usage);
 }
 
 // Runs the loop until `done` holds, checking every `periodMs`.
@@ -55,14 +69,85 @@ void runUntil(AppMessageLoop& loop, const std::function<bool()>& done, int perio
     loop.run();
 }
 
+// Takes the arrival instant of every byte at the pty's master side while it lives.
+class ArrivalRecorder {
+public:
+    explicit ArrivalRecorder(int master)
+        : reader_([this, master] {
+              char buffer[4096];
+              while (!stop_) {
+                  pollfd p{master, POLLIN, 0};
+                  if (poll(&p, 1, 50) <= 0)
+                      continue;
+                  const std::int64_t t = nowNs();
+                  const ssize_t n = read(master, buffer, sizeof buffer);
+                  const std::lock_guard<std::mutex> lock(mutex_);
+                  for (ssize_t i = 0; i < n; ++i)
+                      arrivals_.push_back(t);
+              }
+          }) {}
+    // Waits for the last bytes, then returns every arrival.
+    std::vector<std::int64_t> finish() {
+        usleep(100000);
+        stop_ = true;
+        reader_.join();
+        return arrivals_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<std::int64_t> arrivals_;
+    std::thread reader_;
+};
+
+struct Figures {
+    std::vector<double> lateness; // ms, sorted
+    double quantile(double q) const {
+        return lateness[std::min(lateness.size() - 1,
+                                 static_cast<std::size_t>(q * lateness.size()))];
+    }
+};
+
+// Lateness of each event, in ms, from its arrival and the instant its time code was reached.
+Figures figures(const std::vector<std::int64_t>& arrivals, const std::vector<std::int64_t>& dueNs) {
+    Figures result;
+    for (std::size_t i = 0; i < dueNs.size() && i < arrivals.size(); ++i)
+        result.lateness.push_back((arrivals[i] - dueNs[i]) / 1e6);
+    std::sort(result.lateness.begin(), result.lateness.end());
+    return result;
+}
+
+Figures jitter(Figures f) {
+    const double least = f.lateness.empty() ? 0 : f.lateness.front();
+    for (double& each : f.lateness)
+        each -= least;
+    return f;
+}
+
+void printRow(const char* name, const Figures& f, double cpuPercent) {
+    if (f.lateness.empty()) {
+        std::printf("%-28s no events arrived\n", name);
+        return;
+    }
+    std::printf("%-28s %7.3f %7.3f %7.3f %7.3f %7.3f   %5.1f%%\n", name, f.lateness.front(),
+                f.quantile(0.5), f.quantile(0.9), f.quantile(0.99), f.lateness.back(), cpuPercent);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     static TimerResolution resolution;
-    const int events = argc > 1 ? std::atoi(argv[1]) : 1000;
-    const int spacingMs = argc > 2 ? std::atoi(argv[2]) : 7;
+    std::string runner = CADENTOR_RUN_PATH;
+    int argi = 1;
+    if (argi + 1 < argc && std::strcmp(argv[argi], "--runner") == 0) {
+        runner = argv[argi + 1];
+        argi += 2;
+    }
+    const int events = argi < argc ? std::atoi(argv[argi]) : 1000;
+    const int spacingMs = argi + 1 < argc ? std::atoi(argv[argi + 1]) : 7;
     if (events <= 0 || spacingMs < 0) {
-        std::fprintf(stderr, "usage: app_bench [EVENTS [SPACING_MS]]\n");
+        std::fprintf(stderr, "usage: app_bench [--runner PATH] [EVENTS [SPACING_MS]]\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -84,6 +169,7 @@ int main(int argc, char** argv) {
     const std::string dir = directory;
     std::ofstream(dir + "/Config.ini") << "[Common]\nRequire=1\n[Port0]\nDevice=" << device << "\n";
     std::ofstream(dir + "/Command.def") << "X: 0: 58\n";
+    std::vector<std::int64_t> timeCodesMs;
     {
         std::ofstream sequence(dir + "/seq.txt");
         for (int i = 0; i < events; ++i)
@@ -94,77 +180,99 @@ int main(int argc, char** argv) {
     char qtName[] = "app_bench";
     char* qtArgv[] = {qtName, nullptr};
     QApplication application(qtArgc, qtArgv);
-    AppMessageLoop loop;
-    PortSet ports;
-    SequenceClock clock;
-    ViewServices services;
-    services.ports = &ports;
-    services.clock = &clock;
-    services.loop = &loop;
-    services.chooseFile = [&](QWidget*) { return std::optional<std::string>(dir + "/seq.txt"); };
-    MainFrame frame(std::move(services));
-    frame.show();
-    MainView& view = frame.view();
-    view.loadSequenceFile();
-    if (view.sequence().count() != events) {
-        std::fprintf(stderr, "the sequence did not load\n");
-        return 1;
-    }
 
-    std::vector<std::int64_t> arrivals;
-    std::atomic<bool> stop{false};
-    std::thread reader([&] {
-        char buffer[4096];
-        while (!stop) {
-            pollfd p{master, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0)
-                continue;
-            const std::int64_t t = nowNs();
-            const ssize_t n = read(master, buffer, sizeof buffer);
-            for (ssize_t i = 0; i < n; ++i)
-                arrivals.push_back(t);
+    Figures window;
+    double runCpu = 0, runWall = 0, idleCpu = 0;
+    std::uint64_t runPasses = 0;
+    {
+        AppMessageLoop loop;
+        PortSet ports;
+        SequenceClock clock;
+        ViewServices services{ports, clock, &loop, [&](QWidget*) {
+                                  return std::optional<std::string>(dir + "/seq.txt");
+                              }};
+        MainFrame frame(std::move(services));
+        frame.show();
+        MainView& view = frame.view();
+        view.loadSequenceFile();
+        if (view.sequence().count() != events) {
+            std::fprintf(stderr, "the sequence did not load\n");
+            return 1;
         }
-    });
+        // As loaded: a time code is truncated to whole milliseconds.
+        for (int i = 0; i < events; ++i)
+            timeCodesMs.push_back(view.sequence().eventAt(i)->timeCode());
 
-    const double cpu0 = cpuSeconds();
-    const std::int64_t wall0 = nowNs();
-    view.automaticCommand();
-    // Sequence time 0 as a CLOCK_MONOTONIC instant in whole milliseconds.
-    const std::int64_t originMs =
-        nowNs() / 1000000 - static_cast<std::uint32_t>(clock.now() - clock.readingAt(0));
-    runUntil(
-        loop, [&] { return view.blinkTimerId() != 0; }, 50);
-    const double runCpu = cpuSeconds() - cpu0;
-    const double runWall = (nowNs() - wall0) / 1e9;
+        ArrivalRecorder recorder(master);
+        const std::uint64_t passes0 = loop.passCount();
+        const double cpu0 = ownCpuSeconds();
+        const std::int64_t wall0 = nowNs();
+        view.run().automaticCommand();
+        // Sequence time 0 as a CLOCK_MONOTONIC instant in whole milliseconds.
+        const std::int64_t originMs =
+            nowNs() / 1000000 - static_cast<std::uint32_t>(clock.now() - clock.readingAt(0));
+        runUntil(
+            loop, [&] { return view.run().mode() == Mode::Manual; }, 50);
+        runCpu = ownCpuSeconds() - cpu0;
+        runWall = (nowNs() - wall0) / 1e9;
+        runPasses = loop.passCount() - passes0;
 
-    const double idleCpu0 = cpuSeconds();
-    const std::int64_t idleUntil = nowNs() + 10'000'000'000;
-    runUntil(
-        loop, [&] { return nowNs() >= idleUntil; }, 1000);
-    const double idleCpu = cpuSeconds() - idleCpu0;
+        const double idleCpu0 = ownCpuSeconds();
+        const std::int64_t idleUntil = nowNs() + 10'000'000'000;
+        runUntil(
+            loop, [&] { return nowNs() >= idleUntil; }, 1000);
+        idleCpu = ownCpuSeconds() - idleCpu0;
 
-    usleep(100000);
-    stop = true;
-    reader.join();
-    std::vector<double> lateness;
-    for (int i = 0; i < events && i < static_cast<int>(arrivals.size()); ++i) {
-        const std::int64_t dueNs =
-            (originMs + static_cast<std::int64_t>(view.sequence().eventAt(i)->timeCode())) *
-            1000000;
-        lateness.push_back((arrivals[i] - dueNs) / 1e6);
+        std::vector<std::int64_t> due;
+        for (std::int64_t t : timeCodesMs)
+            due.push_back((originMs + t) * 1000000);
+        window = figures(recorder.finish(), due);
+    } // the frame closes the port before the runner opens it
+
+    Figures runnerFigures;
+    double runnerCpu = 0, runnerWall = 0;
+    {
+        ArrivalRecorder recorder(master);
+        const std::string dirOption = "--dir=" + dir, sequencePath = dir + "/seq.txt";
+        char* args[] = {runner.data(), const_cast<char*>(dirOption.c_str()),
+                        const_cast<char*>(sequencePath.c_str()), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const std::int64_t wall0 = nowNs();
+        const int error = posix_spawn(&pid, args[0], &actions, nullptr, args, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (error != 0) {
+            std::fprintf(stderr, "%s: %s\n", runner.c_str(), std::strerror(error));
+        } else {
+            int status = 0;
+            rusage usage{};
+            wait4(pid, &status, 0, &usage);
+            runnerWall = (nowNs() - wall0) / 1e9;
+            runnerCpu = cpuSeconds(usage);
+        }
+        // Sequence time 0 unknown: lateness against time 0 at the first arrival, then jitter.
+        std::vector<std::int64_t> arrivals = recorder.finish();
+        std::vector<std::int64_t> due;
+        for (std::int64_t t : timeCodesMs)
+            due.push_back(t * 1000000 + (arrivals.empty() ? 0 : arrivals.front()));
+        runnerFigures = figures(arrivals, due);
     }
-    std::sort(lateness.begin(), lateness.end());
-    const auto quantile = [&](double q) {
-        return lateness[std::min(lateness.size() - 1,
-                                 static_cast<std::size_t>(q * lateness.size()))];
-    };
-    std::printf("automatic run: %zu of %d events, %d ms apart\n", lateness.size(), events,
-                spacingMs);
-    if (!lateness.empty())
-        std::printf("lateness ms: p50 %.3f  p90 %.3f  p99 %.3f  max %.3f\n", quantile(0.5),
-                    quantile(0.9), quantile(0.99), lateness.back());
-    std::printf("processor during the run: %.1f%% of a core over %.1f s\n", 100 * runCpu / runWall,
-                runWall);
-    std::printf("processor in manual mode: %.2f%% of a core over 10 s\n", 100 * idleCpu / 10);
-    return lateness.size() == static_cast<std::size_t>(events) ? 0 : 1;
+
+    std::printf("%d events, %d ms apart; lateness in ms\n", events, spacingMs);
+    std::printf("%-28s %7s %7s %7s %7s %7s   %s\n", "", "min", "p50", "p90", "p99", "max",
+                "CPU in run");
+    printRow("window", window, 100 * runCpu / runWall);
+    printRow("window, jitter", jitter(window), 100 * runCpu / runWall);
+    printRow("runner, jitter", jitter(runnerFigures),
+             runnerWall > 0 ? 100 * runnerCpu / runnerWall : 0);
+    std::printf("window: %.0f idle passes a second during the run\n", runPasses / runWall);
+    std::printf("window in manual mode: %.2f%% of a core over 10 s\n", 100 * idleCpu / 10);
+    const bool complete = window.lateness.size() == static_cast<std::size_t>(events) &&
+                          runnerFigures.lateness.size() == static_cast<std::size_t>(events);
+    if (!complete)
+        std::printf("incomplete: window %zu, runner %zu of %d events\n", window.lateness.size(),
+                    runnerFigures.lateness.size(), events);
+    return complete ? 0 : 1;
 }

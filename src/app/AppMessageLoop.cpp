@@ -3,12 +3,12 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <sys/timerfd.h>
-#include <unistd.h>
 #include <utility>
 
 namespace cadentor {
@@ -26,9 +26,9 @@ template <typename T> void removeEntry(std::vector<T*>& list, T* entry) {
 } // namespace
 
 AppMessageLoop::AppMessageLoop() {
-    timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (timerFd_ >= 0) {
-        notifier_ = std::make_unique<QSocketNotifier>(timerFd_, QSocketNotifier::Read);
+    timerFd_.reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+    if (timerFd_) {
+        notifier_ = std::make_unique<QSocketNotifier>(timerFd_.get(), QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, this,
                          [this] { drainWake(); });
     }
@@ -43,21 +43,19 @@ AppMessageLoop::~AppMessageLoop() {
     if (currentLoop == this)
         currentLoop = nullptr;
     notifier_.reset();
-    if (timerFd_ >= 0)
-        ::close(timerFd_);
 }
 
 AppMessageLoop* AppMessageLoop::current() {
     return currentLoop;
 }
 
-void AppMessageLoop::addMessageFilter(MessageFilter* filter) {
+void AppMessageLoop::installKeyFilter(KeyFilter* filter) {
     filters_.push_back(filter);
 }
-void AppMessageLoop::removeMessageFilter(MessageFilter* filter) {
+void AppMessageLoop::removeKeyFilter(KeyFilter* filter) {
     removeEntry(filters_, filter);
 }
-void AppMessageLoop::addIdleHandler(IdleHandler* handler) {
+void AppMessageLoop::installIdleHandler(IdleHandler* handler) {
     handlers_.push_back(handler);
 }
 void AppMessageLoop::removeIdleHandler(IdleHandler* handler) {
@@ -101,12 +99,12 @@ void AppMessageLoop::idlePass() {
     const std::vector<IdleHandler*> handlers = handlers_;
     for (IdleHandler* handler : handlers)
         if (handler && std::find(handlers_.begin(), handlers_.end(), handler) != handlers_.end())
-            handler->onIdle();
+            handler->idleEvent();
     inPass_ = false;
 }
 
 void AppMessageLoop::wakeAt(std::int64_t monotonicNs) {
-    if (timerFd_ < 0)
+    if (!timerFd_)
         return;
     // Zero would disarm the timer; an instant already past fires at once.
     if (monotonicNs <= 0)
@@ -114,15 +112,15 @@ void AppMessageLoop::wakeAt(std::int64_t monotonicNs) {
     itimerspec setting{};
     setting.it_value.tv_sec = static_cast<time_t>(monotonicNs / 1000000000);
     setting.it_value.tv_nsec = static_cast<long>(monotonicNs % 1000000000);
-    if (::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr) == 0)
+    if (::timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &setting, nullptr) == 0)
         wakeArmed_ = true;
 }
 
 void AppMessageLoop::cancelWake() {
-    if (timerFd_ < 0 || !wakeArmed_)
+    if (!timerFd_ || !wakeArmed_)
         return;
     itimerspec setting{};
-    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr);
+    ::timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &setting, nullptr);
     drainWake();
     wokeDuringPass_ = false;
     wakeArmed_ = false;
@@ -132,20 +130,20 @@ void AppMessageLoop::drainWake() {
     if (inPass_)
         wokeDuringPass_ = true;
     std::uint64_t expirations = 0;
-    while (::read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+    while (::read(timerFd_.get(), &expirations, sizeof expirations) < 0 && errno == EINTR) {
     }
     // The timer is one-shot: once it has fired, nothing is armed until the next wakeAt().
     itimerspec remaining{};
-    if (::timerfd_gettime(timerFd_, &remaining) == 0 && remaining.it_value.tv_sec == 0 &&
+    if (::timerfd_gettime(timerFd_.get(), &remaining) == 0 && remaining.it_value.tv_sec == 0 &&
         remaining.it_value.tv_nsec == 0)
         wakeArmed_ = false;
 }
 
 bool AppMessageLoop::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
-        const std::vector<MessageFilter*> filters = filters_;
+        const std::vector<KeyFilter*> filters = filters_;
         for (auto it = filters.rbegin(); it != filters.rend(); ++it)
-            if ((*it)->preTranslateMessage(watched, event))
+            if ((*it)->keyFilter(watched, static_cast<QKeyEvent*>(event)))
                 return true;
     }
     return QObject::eventFilter(watched, event);

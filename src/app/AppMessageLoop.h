@@ -7,28 +7,31 @@
 // else wakes the loop, so it uses no processor while nothing runs. A pass never starts inside
 // another pass: nested loops (a message box opened while an event executes) dispatch events but
 // run no pass; a wake that comes meanwhile gives a pass as soon as the running one ends. Key
-// presses are offered to the MessageFilters first, the most recent first.
+// presses are offered to the KeyFilters first, the most recently installed first.
+
+#include "files/UniqueFd.h"
 
 #include <QObject>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+class QKeyEvent;
 class QSocketNotifier;
 
 namespace cadentor {
 
-class MessageFilter {
+class KeyFilter {
 public:
-    virtual ~MessageFilter() = default;
-    // True when the filter consumed `event` (sent to `receiver`); it then goes no further.
-    virtual bool preTranslateMessage(QObject* receiver, QEvent* event) = 0;
+    virtual ~KeyFilter() = default;
+    // True when the filter consumed `event` (sent to `watched`); it then goes no further.
+    virtual bool keyFilter(QObject* watched, QKeyEvent* event) = 0;
 };
 
 class IdleHandler {
 public:
     virtual ~IdleHandler() = default;
-    virtual void onIdle() = 0;
+    virtual void idleEvent() = 0;
 };
 
 class AppMessageLoop : public QObject {
@@ -42,9 +45,9 @@ public:
     // The loop of this thread, or null.
     static AppMessageLoop* current();
 
-    void addMessageFilter(MessageFilter* filter);
-    void removeMessageFilter(MessageFilter* filter);
-    void addIdleHandler(IdleHandler* handler);
+    void installKeyFilter(KeyFilter* filter);
+    void removeKeyFilter(KeyFilter* filter);
+    void installIdleHandler(IdleHandler* handler);
     void removeIdleHandler(IdleHandler* handler);
 
     // Runs until quit() and returns its code.
@@ -61,7 +64,6 @@ public:
 
     // The passes run so far.
     std::uint64_t passCount() const { return passCount_; }
-    bool inPass() const { return inPass_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -70,9 +72,9 @@ private:
     void idlePass();
     void drainWake();
 
-    std::vector<MessageFilter*> filters_;
+    std::vector<KeyFilter*> filters_;
     std::vector<IdleHandler*> handlers_;
-    int timerFd_ = -1;
+    UniqueFd timerFd_;
     std::unique_ptr<QSocketNotifier> notifier_;
     bool wakeArmed_ = false;
     bool inPass_ = false;

@@ -5,6 +5,9 @@
 #include "app/MessageBoxReporter.h"
 #include "files/ProgramDirectory.h"
 #include "messages/Messages.h"
+#include "ports/PortSet.h"
+#include "ports/StopRequest.h"
+#include "sequence/SequenceClock.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -92,6 +95,8 @@ int signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
     const int saved = errno;
+    // A write stuck on a device gives up at once.
+    requestStop();
     const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(signalPipe[1], &byte, 1);
     errno = saved;
@@ -131,7 +136,9 @@ int runApplication(int argc, char** argv) {
         // Caught before the frame opens the ports: a signal that comes while they are being
         // opened waits in the pipe and closes the window as soon as the loop runs.
         const bool signalsCaught = catchTerminationSignals();
-        MainFrame frame;
+        PortSet ports;
+        SequenceClock clock;
+        MainFrame frame({ports, clock, &loop});
         std::unique_ptr<QSocketNotifier> signalNotifier;
         if (signalsCaught) {
             signalNotifier =

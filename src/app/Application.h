@@ -5,7 +5,9 @@
 // usage error (exit 2). Then the Qt application (which never sees the command line), the
 // message box reporter, the message loop, the frame with its view (the ports are opened and
 // Command.def is read while it is made), the loop, and the exit code of the loop: 1 after every
-// normal close. SIGTERM, SIGINT and SIGHUP close the window as its close box does.
+// normal close. SIGTERM, SIGINT and SIGHUP close the window as its close box does, and make a
+// write stuck on a device give up at once. The port set and the sequence clock live as long as
+// the frame; the ports are closed when it has gone.
 
 namespace cadentor {
 

@@ -11,20 +11,20 @@ namespace cadentor {
 namespace {
 
 constexpr ControlTemplate controls[] = {
-    {0, ControlKind::StaticText, "COMポート制御 イベントシーケンサ", {4, 5, 182, 8}, false},
-    {ControlId::Load, ControlKind::PushButton, "&Load", {6, 18, 50, 14}, true},
-    {ControlId::CommandList, ControlKind::PushButton, "&Command List", {6, 34, 50, 14}, true},
-    {ControlId::Exit, ControlKind::PushButton, "E&xit", {6, 66, 50, 14}, true},
-    {ControlId::Automatic, ControlKind::PushButton, "&Automatic", {60, 18, 50, 30}, true},
-    {ControlId::Manual, ControlKind::PushButton, "&MANUAL", {114, 18, 50, 14}, true},
-    {ControlId::Initialize, ControlKind::PushButton, "&Initialize", {114, 34, 50, 14}, true},
-    {ControlId::Picture, ControlKind::Picture, "", {183, 15, 114, 33}, false},
-    {ControlId::ManualExec, ControlKind::PushButton, "Manual &Exec", {60, 50, 50, 14}, true},
-    {ControlId::ResetSeq, ControlKind::PushButton, "&Reset Seq.", {114, 50, 50, 14}, true},
-    {ControlId::PortInfo, ControlKind::Edit, "", {167, 52, 134, 39}, true},
-    {ControlId::TimeLabel, ControlKind::StaticText, "CurrentTime:", {9, 83, 129, 8}, false},
-    {ControlId::List, ControlKind::ListView, "", {9, 97, 293, 151}, true},
-    {ControlId::SkipError, ControlKind::CheckBox, "SkipError", {64, 69, 43, 10}, true},
+    {"title", ControlKind::StaticText, "COMポート制御 イベントシーケンサ", {4, 5, 182, 8}, false},
+    {"load", ControlKind::PushButton, "&Load", {6, 18, 50, 14}, true},
+    {"commandList", ControlKind::PushButton, "&Command List", {6, 34, 50, 14}, true},
+    {"exit", ControlKind::PushButton, "E&xit", {6, 66, 50, 14}, true},
+    {"automatic", ControlKind::PushButton, "&Automatic", {60, 18, 50, 30}, true},
+    {"manual", ControlKind::PushButton, "&MANUAL", {114, 18, 50, 14}, true},
+    {"initialize", ControlKind::PushButton, "&Initialize", {114, 34, 50, 14}, true},
+    {"picture", ControlKind::Picture, "", {183, 15, 114, 33}, false},
+    {"manualExec", ControlKind::PushButton, "Manual &Exec", {60, 50, 50, 14}, true},
+    {"resetSeq", ControlKind::PushButton, "&Reset Seq.", {114, 50, 50, 14}, true},
+    {"portInfo", ControlKind::Edit, "", {167, 52, 134, 39}, true},
+    {"timeLabel", ControlKind::StaticText, "CurrentTime:", {9, 83, 129, 8}, false},
+    {"list", ControlKind::ListView, "", {9, 97, 293, 151}, true},
+    {"skipError", ControlKind::CheckBox, "SkipError", {64, 69, 43, 10}, true},
 };
 
 } // namespace

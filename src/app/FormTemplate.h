@@ -1,7 +1,7 @@
 #pragma once
 // The layout of the main form: its controls in template order (which is also the Tab order),
-// their ids, texts, kinds and rectangles in dialog units, and the conversion of dialog units to
-// pixels from the form font's metrics.
+// their names, texts, kinds and rectangles in dialog units, and the conversion of dialog units
+// to pixels from the form font's metrics.
 //
 // Dialog units follow the form font: a horizontal unit is a quarter of the font's average
 // character width (of "A".."Z" and "a".."z"), a vertical unit an eighth of its height.
@@ -16,29 +16,12 @@ namespace cadentor {
 enum class ControlKind { StaticText, PushButton, Picture, Edit, ListView, CheckBox };
 
 struct ControlTemplate {
-    int id; // 0 for the title line, which has no id
+    const char* name; // the widget's object name
     ControlKind kind;
     const char* text; // UTF-8
     QRect units;      // x, y, width, height in dialog units
     bool tabStop;
 };
-
-namespace ControlId {
-inline constexpr int Ok = 1;
-inline constexpr int List = 1000;
-inline constexpr int Automatic = 1001;
-inline constexpr int Manual = 1002;
-inline constexpr int Picture = 1003;
-inline constexpr int TimeLabel = 1004;
-inline constexpr int Initialize = 1005;
-inline constexpr int Exit = 1006;
-inline constexpr int Load = 1007;
-inline constexpr int ManualExec = 1008;
-inline constexpr int CommandList = 1009;
-inline constexpr int ResetSeq = 1010;
-inline constexpr int PortInfo = 1011;
-inline constexpr int SkipError = 1012;
-} // namespace ControlId
 
 // Template 101: the form is 309 x 257 dialog units.
 inline constexpr QSize formUnits{309, 257};

@@ -1,6 +1,7 @@
 #include "app/MainFrame.h"
 
 #include "messages/Messages.h"
+#include "sequence/SequenceClock.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -27,12 +28,12 @@ MainFrame::MainFrame(ViewServices services)
     setFixedSize(client);
     view_->move(0, 0);
     if (loop_)
-        loop_->addMessageFilter(this);
+        loop_->installKeyFilter(this);
 }
 
 MainFrame::~MainFrame() {
     if (loop_)
-        loop_->removeMessageFilter(this);
+        loop_->removeKeyFilter(this);
 }
 
 int MainFrame::menuBarHeight() {
@@ -41,10 +42,18 @@ int MainFrame::menuBarHeight() {
     return bar.sizeHint().height();
 }
 
-bool MainFrame::preTranslateMessage(QObject* receiver, QEvent* event) {
-    if (event->type() != QEvent::KeyPress)
-        return false;
-    return view_->isDialogMessage(receiver, static_cast<QKeyEvent*>(event));
+bool MainFrame::keyFilter(QObject* watched, QKeyEvent* event) {
+    return view_->dialogKey(watched, event);
+}
+
+bool MainFrame::event(QEvent* event) {
+    if (event->type() != QEvent::UpdateRequest)
+        return QWidget::event(event);
+    // The whole window is painted here.
+    const std::int64_t started = monotonicNanoseconds();
+    const bool handled = QWidget::event(event);
+    view_->run().noteRepaint(monotonicNanoseconds() - started);
+    return handled;
 }
 
 void MainFrame::resizeEvent(QResizeEvent* event) {

@@ -7,6 +7,7 @@
 #include "messages/Messages.h"
 #include "ports/PortSet.h"
 #include "ports/SerialDevice.h"
+#include "sequence/DueInstant.h"
 #include "sequence/SequenceClock.h"
 #include "sequence/SequenceEvent.h"
 #include "sequence/TimeCode.h"
@@ -219,12 +220,12 @@ void SequenceRunner::printOutcome(int index) {
 // (nothing ran) whose event is due already cannot happen with one clock; should it ever, the
 // next call comes a fraction of a millisecond later instead of spinning.
 bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
-    std::uint64_t nowNs = static_cast<std::uint64_t>(monotonicNanoseconds());
-    std::uint64_t nowMs = nowNs / 1000000u;
-    TimeCode elapsed = clock_.elapsedAt(static_cast<std::uint32_t>(nowMs));
-    if (due <= elapsed)
-        return afterIdleCall ? signals_.sleepUntil(nowNs + 200000u) : signals_.received() == 0;
-    return signals_.sleepUntil((nowMs + (due - elapsed)) * 1000000u);
+    const DueInstant instant = dueInstant(clock_, due);
+    if (instant.reached())
+        return afterIdleCall
+                   ? signals_.sleepUntil(static_cast<std::uint64_t>(instant.now) + 200000u)
+                   : signals_.received() == 0;
+    return signals_.sleepUntil(static_cast<std::uint64_t>(instant.due));
 }
 
 // The next pass starts at the sequence time this one's last event has, not when that event

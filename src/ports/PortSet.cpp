@@ -73,9 +73,4 @@ std::uint8_t PortSet::stopBits(PortId id) const {
     return id < count() ? ports_[id]->stopBits() : 255;
 }
 
-PortSet& PortSet::instance() {
-    static PortSet set;
-    return set;
-}
-
 } // namespace cadentor

@@ -36,9 +36,6 @@ public:
     virtual std::uint8_t parity(PortId id) const;    // 255 for an id not below count()
     virtual std::uint8_t stopBits(PortId id) const;  // 255 for an id not below count()
 
-    // The program's one set, created empty on first use, destroyed at exit (closing its ports).
-    static PortSet& instance();
-
 private:
     DeviceLayer& layer_;
     std::vector<std::unique_ptr<SerialPort>> ports_;

@@ -59,8 +59,6 @@ void EventSequence::append(TimeCode timeCode, const std::string& name, PortId po
 EventSequence::EventSequence(PortSet& ports, SequenceClock& clock)
     : ports_(&ports), clock_(&clock) {}
 
-EventSequence::EventSequence() : EventSequence(PortSet::instance(), SequenceClock::instance()) {}
-
 EventSequence::~EventSequence() {
     clear();
 }

@@ -27,8 +27,6 @@ enum class RunOutcome { NothingDue = 0, Executed = 1, Failed = 2, Finished = 3 }
 class EventSequence {
 public:
     explicit EventSequence(PortSet& ports, SequenceClock& clock);
-    // Over the program's PortSet::instance() and SequenceClock::instance().
-    EventSequence();
     EventSequence(const EventSequence&) = delete;
     EventSequence& operator=(const EventSequence&) = delete;
 
@@ -74,6 +72,8 @@ public:
     std::optional<TimeCode> nextDueTime() const;
 
     const CommandTable& commands() const { return commands_; }
+    PortSet& ports() const { return *ports_; }
+    SequenceClock& clock() const { return *clock_; }
 
 private:
     // load() and loadCommandList() without their guard against allocation failures.

@@ -56,9 +56,4 @@ void SequenceClock::pauseAt(TimeCode t) {
     paused_ = true;
 }
 
-SequenceClock& SequenceClock::instance() {
-    static SequenceClock clock;
-    return clock;
-}
-
 } // namespace cadentor

@@ -38,9 +38,6 @@ public:
     // The source reading at which sequence time `t` is reached (meaningful while running).
     std::uint32_t readingAt(TimeCode t) const { return origin_ + t; }
 
-    // The program's one clock, created on first use over monotonicMilliseconds.
-    static SequenceClock& instance();
-
 private:
     MillisecondSource source_;
     std::uint32_t origin_ = 0;

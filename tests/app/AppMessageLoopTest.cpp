@@ -1,6 +1,5 @@
 #include "AppTestSupport.h"
 
-#include <QKeyEvent>
 #include <QPushButton>
 
 namespace cadentor::test {
@@ -9,7 +8,7 @@ namespace {
 struct CountingHandler : IdleHandler {
     std::function<void()> action;
     int passes = 0, depth = 0, deepest = 0;
-    void onIdle() override {
+    void idleEvent() override {
         ++passes;
         deepest = std::max(deepest, ++depth);
         if (action)
@@ -22,7 +21,7 @@ class LoopTest : public ::testing::Test {
 protected:
     // Runs the loop with `handler` registered; a guard ends it with `guardCode` after `guardMs`.
     int run(CountingHandler& handler, int guardMs = 5000, int guardCode = 1) {
-        loop.addIdleHandler(&handler);
+        loop.installIdleHandler(&handler);
         QTimer::singleShot(guardMs, &loop, [&, guardCode] { loop.quit(guardCode); });
         const int code = loop.run();
         loop.removeIdleHandler(&handler);
@@ -118,34 +117,32 @@ TEST_F(LoopTest, HandlersRunInRegistrationOrderAndCanLeave) {
     };
     third.action = [&] { order.push_back(3); };
     for (IdleHandler* each : std::initializer_list<IdleHandler*>{&handler, &second, &third})
-        loop.addIdleHandler(each);
+        loop.installIdleHandler(each);
     loop.run();
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-struct KeyFilter : MessageFilter {
-    explicit KeyFilter(std::function<bool()> action) : onKey(std::move(action)) {}
-    bool preTranslateMessage(QObject*, QEvent* event) override {
-        return event->type() == QEvent::KeyPress && onKey();
-    }
+struct Filter : KeyFilter {
+    explicit Filter(std::function<bool()> action) : onKey(std::move(action)) {}
+    bool keyFilter(QObject*, QKeyEvent*) override { return onKey(); }
     std::function<bool()> onKey; // true: consumed
 };
 
 TEST_F(LoopTest, KeysGoToTheLatestFilterFirstAndStopWhereConsumed) {
     std::vector<int> log;
-    KeyFilter older([&] { return log.push_back(1), false; });
-    KeyFilter newer([&] { return log.push_back(2), true; });
-    loop.addMessageFilter(&older);
-    loop.addMessageFilter(&newer);
+    Filter older([&] { return log.push_back(1), false; });
+    Filter newer([&] { return log.push_back(2), true; });
+    loop.installKeyFilter(&older);
+    loop.installKeyFilter(&newer);
     QPushButton target;
     QTest::keyClick(&target, Qt::Key_A);
     EXPECT_EQ(log, (std::vector<int>{2}));
     log.clear();
-    loop.removeMessageFilter(&newer);
+    loop.removeKeyFilter(&newer);
     QTest::keyClick(&target, Qt::Key_A);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(), 1);
-    loop.removeMessageFilter(&older);
+    loop.removeKeyFilter(&older);
 }
 
 } // namespace

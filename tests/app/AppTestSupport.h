@@ -1,6 +1,6 @@
 #pragma once
 // What the desktop program's tests share: one QApplication for the whole test program, and a
-// form over two ptys with a recording reporter, driven through the real widgets.
+// form over two ptys with a recording reporter, driven through the real widgets by name.
 
 #include "app/AppMessageLoop.h"
 #include "app/FormTemplate.h"
@@ -14,16 +14,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QEventLoop>
 #include <QLabel>
-#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <ostream>
 
-// Lets the test framework print Qt strings in failure messages.
+// Lets the test framework print Qt strings and colours in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
@@ -48,72 +46,67 @@ struct ApplicationFirst {
 };
 
 using Colours = std::vector<QColor>;
+inline const QColor white(255, 255, 255), paleBlue(204, 204, 255), paleRed(255, 153, 153);
 
-// A program directory with a Command.def and a Config.ini (by default naming the two ptys, the
-// second at 38400 bps, even parity, two stop bits), the frame over them, and what an operator
-// does with it.
+// A program directory with `commands` as Command.def and a Config.ini naming the two ptys (the
+// second at 38400 bps, even parity, two stop bits), the frame over them, and what an
+// operator does with it. The clock counts CLOCK_MONOTONIC's milliseconds plus `clockOffset`.
 class FormFixture : private ApplicationFirst {
 public:
-    explicit FormFixture(const std::string& commands, std::string config = {}) {
-        if (config.empty())
-            config = "[Common]\r\nRequire=2\r\n[Port0]\r\nDevice=" + pty0.slavePath() +
-                     "\r\n[Port1]\r\nDevice=" + pty1.slavePath() +
-                     "\r\nBaudRate=38400\r\nParity=1\r\nStopBits=2\r\n";
+    explicit FormFixture(const std::string& commands) {
         directory.write("Command.def", commands);
-        directory.write("Config.ini", config);
+        directory.write("Config.ini",
+                        "[Common]\r\nRequire=2\r\n[Port0]\r\nDevice=" + pty0.slavePath() +
+                            "\r\n[Port1]\r\nDevice=" + pty1.slavePath() +
+                            "\r\nBaudRate=38400\r\nParity=1\r\nStopBits=2\r\n");
     }
-
-    // Creates the frame (its view initialises: ports opened, Command.def read).
-    MainFrame& open() {
-        ViewServices services{&ports, &clock, &loop, [this](QWidget*) {
-                                  ++dialogs;
-                                  return answer;
-                              }};
-        frame = std::make_unique<MainFrame>(std::move(services));
-        return *frame;
-    }
-    // Shows the frame; whether it was exposed (and, if asked, made active) in time.
-    bool show(bool active = false) {
+    // Creates the frame (its view initialises: ports opened, Command.def read) and shows it.
+    bool open() {
+        frame = std::make_unique<MainFrame>(ViewServices{ports, clock, &loop, [this](QWidget*) {
+                                                             ++dialogs;
+                                                             return answer;
+                                                         }});
         frame->show();
         QApplication::setActiveWindow(frame.get());
-        return active ? QTest::qWaitForWindowActive(frame.get())
-                      : QTest::qWaitForWindowExposed(frame.get());
+        return QTest::qWaitForWindowExposed(frame.get());
     }
     MainView& view() { return frame->view(); }
-    QTableView* list() { return view().list(); }
-    int rows() { return list()->model()->rowCount(); }
-    QString cell(int row, int column) {
-        return list()->model()->index(row, column).data().toString();
+    RunControl& run() { return view().run(); }
+    QAbstractItemModel& model() { return *view().list()->model(); }
+    int rows() { return model().rowCount(); }
+    QString cell(int row, int column) { return model().index(row, column).data().toString(); }
+    template <typename T = QWidget> T* control(const char* name) {
+        return view().findChild<T*>(QLatin1String(name));
     }
-    QString timeLabel() { return qobject_cast<QLabel*>(view().control(1004))->text(); }
+    QString timeLabel() { return control<QLabel>("timeLabel")->text(); }
     Colours colours() {
         Colours all;
         for (int row = 0; row < rows(); ++row)
-            all.push_back(list()->model()->index(row, 0).data(Qt::BackgroundRole).value<QColor>());
+            all.push_back(model().index(row, 0).data(Qt::BackgroundRole).value<QColor>());
         return all;
     }
-    bool manual() { return view().blinkTimerId() == BlinkTimerId && view().clock().isPaused(); }
-
-    void click(int id) { QTest::mouseClick(view().control(id), Qt::LeftButton); }
-    // Focuses the control `id` (0: the list) and presses `pressed` there.
-    void key(int id, Qt::Key pressed, Qt::KeyboardModifiers modifiers = {}) {
-        QWidget* target = id ? view().control(id) : list();
-        target->setFocus();
-        QTest::keyClick(target, pressed, modifiers);
+    bool manual() { return run().mode() == Mode::Manual && clock.isPaused(); }
+    void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
+    // Focuses the control `name` and presses `pressed` there.
+    void key(const char* name, Qt::Key pressed, Qt::KeyboardModifiers modifiers = {}) {
+        control(name)->setFocus();
+        QTest::keyClick(control(name), pressed, modifiers);
     }
     // A click on the row, then a double click if asked (the first click selects).
     void clickRow(int row, bool twice = false) {
-        const QPoint at = list()->visualRect(list()->model()->index(row, 1)).center();
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, at);
+        QWidget* viewport = view().list()->viewport();
+        const QPoint at = view().list()->visualRect(model().index(row, 1)).center();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
         if (twice)
-            QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
     }
     // Load with the dialog answering a file holding `text`.
     void loadSequence(const std::string& text) {
         answer = directory.write("run.txt", text);
-        click(1007);
+        click("load");
     }
-    // Runs the loop until `done` holds or ten seconds have passed; whether `done` held.
+    // Runs the loop until `done` holds, the loop ends or ten seconds have passed; whether
+    // `done` held.
     bool runUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         QTimer watch;
@@ -127,6 +120,7 @@ public:
     bool runUntilManual() {
         return runUntil([&] { return manual(); });
     }
+    std::string sent0(int bytes) { return pty0.read(bytes, bytes ? 2000 : 50); }
 
     Pty pty0;
     Pty pty1;
@@ -134,17 +128,19 @@ public:
     ScopedProgramDirectory programDirectory{directory.path()};
     RecordingReporter reporter;
     PortSet ports;
-    SequenceClock clock;
+    std::uint32_t clockOffset = 0;
+    SequenceClock clock{[this] { return monotonicMilliseconds() + clockOffset; }};
     AppMessageLoop loop;
     std::optional<std::string> answer; // what the file dialog answers; nothing = cancel
     int dialogs = 0;
     std::unique_ptr<MainFrame> frame;
 };
 
-// A test over a form whose Command.def holds `commands`.
+// A test over a shown form whose Command.def holds `commands`.
 class FormTest : public ::testing::Test, public FormFixture {
 protected:
     explicit FormTest(const std::string& commands) : FormFixture(commands) {}
+    void SetUp() override { ASSERT_TRUE(open()); }
 };
 
 } // namespace cadentor::test

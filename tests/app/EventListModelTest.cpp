@@ -20,24 +20,23 @@ constexpr const char* sequenceText = "1:2:5.5 Fail\r\n0:0:59.9995 Run\r\n0:0:0 A
 
 class ListModelTest : public FormTest {
 protected:
-    ListModelTest() : FormTest(commands) { open(); }
-    QVariant data(int row, int column, int role) {
-        return list()->model()->index(row, column).data(role);
-    }
+    ListModelTest() : FormTest(commands) {}
+    QVariant data(int row, int column, int role) { return model().index(row, column).data(role); }
     void execute(int row) {
         clickRow(row);
-        click(1008);
+        click("manualExec");
     }
+    EventListModel& listModel() { return *static_cast<EventListModel*>(&model()); }
 };
 
 TEST_F(ListModelTest, KeepsTheItemModelContractThroughEveryChange) {
-    QAbstractItemModelTester tester(list()->model(),
+    QAbstractItemModelTester tester(&model(),
                                     QAbstractItemModelTester::FailureReportingMode::Fatal);
     loadSequence(sequenceText);
     execute(0);
-    click(1009); // the command list
+    click("commandList");
     answer.reset();
-    click(1007); // Load, cancelled: an empty list
+    click("load"); // cancelled: an empty list
     EXPECT_EQ(rows(), 0);
     EXPECT_TRUE(reporter.reports().empty());
 }
@@ -52,7 +51,7 @@ TEST_F(ListModelTest, CellsShowTimeCodePortAndName) {
     for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 3; ++column)
             EXPECT_EQ(cell(row, column), expected[row][column]) << row << "," << column;
-    EXPECT_FALSE(view().listModel().getCellText(0, 3).has_value());
+    EXPECT_FALSE(listModel().getCellText(0, 3).has_value());
 }
 
 TEST_F(ListModelTest, RowsTakeTheColoursOfTheirStatus) {
@@ -81,8 +80,8 @@ TEST_F(ListModelTest, RowsTheSequenceNoLongerHoldsAnswerWithNothing) {
     ASSERT_EQ(rows(), 4);
     for (int role : {int(Qt::DisplayRole), int(Qt::BackgroundRole), int(Qt::ForegroundRole)})
         EXPECT_FALSE(data(2, 0, role).isValid());
-    EXPECT_FALSE(view().listModel().getRowColours(-1).has_value());
-    EXPECT_FALSE(view().listModel().getCellText(4, 0).has_value());
+    EXPECT_FALSE(listModel().getRowColours(-1).has_value());
+    EXPECT_FALSE(listModel().getCellText(4, 0).has_value());
 }
 
 TEST_F(ListModelTest, NamesInShiftJisAndUtf8BothShowAsWritten) {

@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
+#include "app/MessageBoxReporter.h"
 
+#include <QMessageBox>
 #include <QScreen>
 
 namespace cadentor::test {
@@ -10,34 +12,24 @@ constexpr const char* commands =
 // In time order: P0a 0, P0b 300, P0c 600, P1a 600.
 constexpr const char* sequenceText = "0:0:0.3 P0b\r\n0:0:0 P0a\r\n0:0:0.6 P0c\r\n0:0:0.6 P1a\r\n";
 
-const QColor white(255, 255, 255), paleBlue(204, 204, 255), paleRed(255, 153, 153);
-
 class ViewTest : public FormTest {
 protected:
     ViewTest() : FormTest(commands) {}
-    void SetUp() override {
-        open();
-        ASSERT_TRUE(show());
-    }
-    using FormFixture::loadSequence;
-    void loadSequence() { loadSequence(sequenceText); }
-    std::string sent0(int bytes) { return pty0.read(bytes, bytes ? 2000 : 50); }
 };
 
 TEST_F(ViewTest, StartsInManualModeWithZeroTimeAnEmptyListAndThePortsListedAndBlinks) {
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.000");
     EXPECT_EQ(rows(), 0);
     EXPECT_TRUE(manual());
-    EXPECT_EQ(view().shownBitmap(), 102);
-    EXPECT_FALSE(qobject_cast<QCheckBox*>(view().control(1012))->isChecked());
+    EXPECT_EQ(run().modePicture(), ModePicture::Manual);
+    EXPECT_FALSE(control<QCheckBox>("skipError")->isChecked());
     EXPECT_EQ(view().portInformation(), pty0.slavePath() + " : 9600 bps / NoParity / 1bit\r\n" +
                                             pty1.slavePath() + " : 38400 bps / Even / 2bits\r\n");
-    EXPECT_EQ(view().findChild<QPlainTextEdit*>("1011")->toPlainText().count('\n'), 1);
+    EXPECT_EQ(control<QPlainTextEdit>("portInfo")->toPlainText().count('\n'), 1);
     EXPECT_TRUE(reporter.reports().empty());
-    // The picture blinks between the two manual pictures.
-    EXPECT_TRUE(runUntil([&] { return view().shownBitmap() == 103; }));
-    EXPECT_TRUE(runUntil([&] { return view().shownBitmap() == 102; }));
-    EXPECT_EQ(view().findChild<QLabel*>("1003")->pixmap().size(), QSize(200, 50));
+    EXPECT_TRUE(runUntil([&] { return run().modePicture() == ModePicture::ManualBlink; }));
+    EXPECT_TRUE(runUntil([&] { return run().modePicture() == ModePicture::Manual; }));
+    EXPECT_EQ(control<QLabel>("picture")->pixmap().size(), QSize(200, 50));
 }
 
 TEST_F(ViewTest, CommandListByItsMnemonicThenAutomaticSendsEveryCommandInListOrder) {
@@ -50,107 +42,137 @@ TEST_F(ViewTest, CommandListByItsMnemonicThenAutomaticSendsEveryCommandInListOrd
         if (cell(row, 2).startsWith("P0"))
             expected0 += cell(row, 2).back().toUpper().toLatin1();
     }
-    click(1001);
-    EXPECT_EQ(view().shownBitmap(), 105);
-    EXPECT_EQ(view().blinkTimerId(), 0);
+    click("automatic");
+    EXPECT_EQ(run().modePicture(), ModePicture::Automatic);
+    EXPECT_EQ(run().mode(), Mode::Automatic);
     ASSERT_TRUE(runUntilManual());
     EXPECT_EQ(sent0(3), expected0);
     EXPECT_EQ(pty1.read(2), "ab");
     EXPECT_EQ(colours(), Colours(5, paleBlue));
-    EXPECT_EQ(view().selectedRow(), 4);
+    EXPECT_EQ(run().selectedRow(), 4);
     EXPECT_TRUE(reporter.reports().empty());
 }
 
 TEST_F(ViewTest, AutomaticRunsALoadedSequenceOnTimeEndsInManualModeAndResetSeqRewinds) {
-    loadSequence();
+    loadSequence(sequenceText);
     ASSERT_EQ(rows(), 4);
-    EXPECT_EQ(cell(3, 2), "P1a");
-    click(1001);
+    click("automatic");
     ASSERT_TRUE(runUntilManual());
     EXPECT_EQ(sent0(3), "ABC");
     EXPECT_EQ(pty1.read(2), "ab");
-    EXPECT_EQ(view().sequence().currentIndex(), 3);
-    EXPECT_EQ(view().selectedRow(), 3);
-    EXPECT_GE(view().clock().elapsed(), 600u);
+    EXPECT_EQ(run().selectedRow(), 3);
+    EXPECT_GE(clock.elapsed(), 600u);
     // The label shows the time at which the clock stopped.
-    EXPECT_EQ(timeLabel().toStdString(), timeLabelText(view().clock().elapsed()));
+    EXPECT_EQ(timeLabel().toStdString(), timeLabelText(clock.elapsed()));
     // Nothing is left: Automatic returns to manual mode in the next pass.
-    click(1001);
-    EXPECT_EQ(view().shownBitmap(), 105);
+    click("automatic");
+    EXPECT_EQ(run().modePicture(), ModePicture::Automatic);
     ASSERT_TRUE(runUntilManual());
     EXPECT_EQ(sent0(0), "");
-    click(1010); // Reset Seq.
+    click("resetSeq");
     EXPECT_EQ(colours(), Colours(4, white));
-    EXPECT_EQ(view().selectedRow(), -1);
-    EXPECT_FALSE(list()->currentIndex().isValid());
+    EXPECT_EQ(run().selectedRow(), -1);
+    EXPECT_FALSE(view().list()->currentIndex().isValid());
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.000");
     EXPECT_EQ(view().sequence().currentIndex(), -1);
     EXPECT_TRUE(manual());
 }
 
-TEST_F(ViewTest, ManualExecAndDoubleClickExecuteTheRowAndMoveTheClockToIt) {
-    loadSequence();
-    click(1008); // no row selected: nothing runs
+TEST_F(ViewTest, ManualExecutionByButtonDoubleClickAndKeysAndHomeAndEndInTheList) {
+    loadSequence(sequenceText);
+    click("manualExec"); // no row selected: nothing runs
     EXPECT_EQ(sent0(0), "");
     clickRow(1);
-    click(1008);
+    click("manualExec");
     EXPECT_EQ(sent0(1), "B");
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.300");
-    EXPECT_TRUE(view().clock().isPaused());
-    EXPECT_EQ(view().clock().elapsed(), 300u);
+    EXPECT_TRUE(manual());
+    EXPECT_EQ(clock.elapsed(), 300u);
     EXPECT_EQ(colours(), (Colours{white, paleBlue, white, white}));
-    EXPECT_EQ(view().selectedRow(), 1); // the selection stays on the executed row
+    EXPECT_EQ(run().selectedRow(), 1); // the selection stays on the executed row
     clickRow(3, true);
     EXPECT_EQ(pty1.read(2), "ab");
     EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.600");
     EXPECT_EQ(view().sequence().currentIndex(), 3);
-    EXPECT_EQ(colours()[3], paleBlue);
+    key("list", Qt::Key_Home);
+    EXPECT_EQ(run().selectedRow(), 0);
+    key("list", Qt::Key_End);
+    EXPECT_EQ(run().selectedRow(), 3);
+    clickRow(1);
+    key("list", Qt::Key_Return);
+    EXPECT_EQ(sent0(1), "B");
+    key("list", Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(run().mode(), Mode::Automatic);
+    ASSERT_TRUE(runUntilManual());
+    // The run continues after the executed row: row 0 never runs.
+    EXPECT_EQ(sent0(1), "C");
+    EXPECT_EQ(pty1.read(2), "ab");
+    EXPECT_EQ(colours()[0], white);
+    clickRow(0);
+    key("skipError", Qt::Key_Enter); // on the check box, Enter is the OK command too
+    EXPECT_EQ(sent0(1), "A");
+    key("resetSeq", Qt::Key_Escape);
+    EXPECT_EQ(colours()[0], paleBlue);
+    key("resetSeq", Qt::Key_Return); // Reset Seq., and not the OK command
+    EXPECT_EQ(colours(), Colours(4, white));
+    EXPECT_EQ(sent0(0), "");
 }
 
-// What the screen shows, not what the model answers: the rows that ran in one pass are redrawn.
+// What the screen shows, not what the model answers: the rows that ran are redrawn.
 TEST_F(ViewTest, RowsThatRanDuringARunAreRedrawnInTheirColours) {
     loadSequence("0:0:0 P0a\r\n0:0:0 P0b\r\n0:0:0.2 P0c\r\n1:0:0 P1a\r\n");
     const auto shown = [&](int row) {
-        const QRect cell = list()->visualRect(list()->model()->index(row, 2));
-        const QPoint at =
-            list()->viewport()->mapTo(frame.get(), QPoint(cell.right() - 2, cell.center().y()));
+        const QRect cell = view().list()->visualRect(model().index(row, 2));
+        const QPoint at = view().list()->viewport()->mapTo(
+            frame.get(), QPoint(cell.right() - 2, cell.center().y()));
         const QImage screen = frame->screen()->grabWindow(frame->winId()).toImage();
         return QColor(screen.pixel(at * screen.devicePixelRatio()));
     };
     EXPECT_EQ(shown(0), white);
-    click(1001);
-    ASSERT_TRUE(runUntil([&] { return view().sequence().currentIndex() == 2; }));
+    click("automatic");
+    ASSERT_TRUE(runUntil([&] { return run().selectedRow() == 2; }));
     QTest::qWait(100); // let the pending repaints reach the screen
     EXPECT_EQ(shown(0), paleBlue);
     EXPECT_EQ(shown(1), paleBlue);
     EXPECT_EQ(shown(3), white);
-    EXPECT_EQ(view().selectedRow(), 2);
 }
 
-TEST_F(ViewTest, ManualExecDuringARunStopsItFirst) {
-    loadSequence("0:0:0 P0a\r\n0:0:30 P0b\r\n");
-    clickRow(0);
-    click(1001);
-    ASSERT_TRUE(runUntil([&] { return colours()[0] == paleBlue; }));
+// 900 hours is more than 2^31 ms: the wait for it must not turn into a deadline in the past,
+// also when the millisecond counter wraps meanwhile.
+TEST_F(ViewTest, AnEventMoreThanTwentyFiveDaysAheadIsWaitedForWithoutSpinningAndManualExecStops) {
+    clockOffset = 0xFFFFFFFFu - monotonicMilliseconds() - 100;
+    loadSequence("0:0:0 P0a\r\n900:0:0 P0b\r\n");
+    click("automatic");
+    ASSERT_TRUE(runUntil([&] { return view().sequence().currentIndex() == 0; }));
     EXPECT_EQ(sent0(1), "A");
+    const auto cpuMs = [] {
+        timespec used{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+        return used.tv_sec * 1000.0 + used.tv_nsec / 1e6;
+    };
+    const double before = cpuMs();
+    QTimer::singleShot(500, &loop, [&] { loop.quit(0); });
+    loop.run();
+    EXPECT_LT(cpuMs() - before, 50.0); // a spinning window takes all the processor it gets
+    EXPECT_EQ(run().mode(), Mode::Automatic);
     clickRow(1);
-    click(1008);
+    click("manualExec");
     EXPECT_TRUE(manual());
     EXPECT_EQ(sent0(1), "B");
-    EXPECT_EQ(timeLabel(), "CurrentTime=0:0:30.000");
+    EXPECT_EQ(timeLabel(), "CurrentTime=900:0:0.000");
 }
 
 TEST_F(ViewTest, LoadWithACancelledDialogStillReinitialisesEverything) {
-    loadSequence();
+    loadSequence(sequenceText);
     clickRow(0);
-    click(1008);
+    click("manualExec");
     ASSERT_EQ(sent0(1), "A");
     // First with a port that cannot open and no Command.def: both reported, port first.
     directory.write("Config.ini",
                     "[Common]\r\nRequire=1\r\n[Port0]\r\nDevice=/nonexistent/tty\r\n");
     std::remove(directory.file("Command.def").c_str());
     answer.reset();
-    click(1007);
+    click("load");
     EXPECT_EQ(dialogs, 2);
     EXPECT_EQ(reporter.ids(),
               (std::vector<MessageId>{MessageId::PortOpenFailed, MessageId::CommandReadFailed}));
@@ -162,42 +184,17 @@ TEST_F(ViewTest, LoadWithACancelledDialogStillReinitialisesEverything) {
     directory.write("Command.def", "Fresh: 0: 46\r\n");
     directory.write("Config.ini",
                     "[Common]\r\nRequire=1\r\n[Port0]\r\nDevice=" + pty1.slavePath() + "\r\n");
-    click(1007);
+    click("load");
     EXPECT_EQ(view().portInformation(), pty1.slavePath() + " : 9600 bps / NoParity / 1bit\r\n");
-    click(1009); // the new Command.def was read
+    click("commandList"); // the new Command.def was read
     ASSERT_EQ(rows(), 1);
     EXPECT_EQ(cell(0, 2), "Fresh");
     EXPECT_EQ(cell(0, 1), QString::fromStdString(pty1.slavePath()));
 }
 
-TEST_F(ViewTest, EnterExecutesShiftEnterRunsAndOnAButtonEnterPressesItAndEscapeDoesNothing) {
-    loadSequence();
-    clickRow(1);
-    key(0, Qt::Key_Return);
-    EXPECT_EQ(sent0(1), "B");
-    EXPECT_EQ(view().sequence().currentIndex(), 1);
-    EXPECT_TRUE(view().clock().isPaused());
-    key(0, Qt::Key_Return, Qt::ShiftModifier);
-    EXPECT_EQ(view().blinkTimerId(), 0);
-    EXPECT_FALSE(view().clock().isPaused());
-    ASSERT_TRUE(runUntilManual());
-    // The run continues after the executed row: row 0 never runs.
-    EXPECT_EQ(sent0(1), "C");
-    EXPECT_EQ(pty1.read(2), "ab");
-    EXPECT_EQ(colours()[0], white);
-    clickRow(0);
-    key(1012, Qt::Key_Enter); // on the check box, Enter is the OK command too
-    EXPECT_EQ(sent0(1), "A");
-    key(1010, Qt::Key_Escape);
-    EXPECT_EQ(colours()[0], paleBlue);
-    key(1010, Qt::Key_Return); // Reset Seq., and not the OK command
-    EXPECT_EQ(colours(), Colours(4, white));
-    EXPECT_EQ(sent0(0), "");
-}
-
+// Row 1 goes to port 1, whose far end is gone, so that its write fails.
 class FailingPortTest : public ViewTest {
 protected:
-    // Row 1 goes to port 1, whose far end is gone, so that its write fails.
     void SetUp() override {
         ViewTest::SetUp();
         loadSequence("0:0:0 P0a\r\n0:0:0.1 P1a\r\n0:0:0.2 P0b\r\n");
@@ -205,15 +202,14 @@ protected:
     }
 };
 
-TEST_F(FailingPortTest, AFailureStopsTheRunWithoutSkipError) {
-    click(1001);
+TEST_F(FailingPortTest, AFailureStopsTheRunWithoutSkipErrorAndAutomaticRetriesIt) {
+    click("automatic");
     ASSERT_TRUE(runUntilManual());
     EXPECT_EQ(pty0.read(0, 300), "A");
     ASSERT_EQ(reporter.ids(), std::vector<MessageId>{MessageId::PortWriteFailed});
     EXPECT_EQ(colours(), (Colours{paleBlue, paleRed, white}));
     EXPECT_EQ(view().sequence().currentIndex(), 0);
-    // Automatic again retries the failed event first.
-    click(1001);
+    click("automatic");
     ASSERT_TRUE(runUntilManual());
     EXPECT_EQ(reporter.ids().size(), 2u);
     EXPECT_EQ(pty0.read(0, 300), "");
@@ -230,9 +226,8 @@ TEST_F(FailingPortTest, SkipErrorPassesOverTheFailureAndNoPassRunsWhileAMessageI
         box.exec();
         sentBeforeClosing = pty0.read(0, 1);
     });
-    click(1012);
-    ASSERT_TRUE(qobject_cast<QCheckBox*>(view().control(1012))->isChecked());
-    click(1001);
+    click("skipError");
+    click("automatic");
     ASSERT_TRUE(runUntilManual());
     setReporter(recording);
     // B fell due while the box was open; it is sent only once the box has closed.
@@ -241,6 +236,38 @@ TEST_F(FailingPortTest, SkipErrorPassesOverTheFailureAndNoPassRunsWhileAMessageI
     EXPECT_EQ(reporter.ids(), std::vector<MessageId>{MessageId::PortWriteFailed});
     EXPECT_EQ(colours(), (Colours{paleBlue, paleRed, paleBlue}));
     EXPECT_EQ(view().sequence().currentIndex(), 2);
+}
+
+// Five events for the unplugged port are due together, each opening its own box. What the
+// operator did as the first box closed (MANUAL, Exit) comes before the second event.
+TEST(SkipErrorBoxes, BetweenTwoBoxesTheOperatorCanStopTheRunWithManualOrExit) {
+    for (const char* stop : {"manual", "exit"}) {
+        SCOPED_TRACE(stop);
+        FormFixture form(commands);
+        ASSERT_TRUE(form.open());
+        form.loadSequence("0:0:0.1 P1a\r\n0:0:0.1 P1a\r\n0:0:0.1 P1a\r\n0:0:0.1 P1a\r\n"
+                          "0:0:0.1 P1a\r\n0:0:0.2 P0a\r\n");
+        form.pty1.closeMaster();
+        int boxes = 0;
+        QTimer closer; // the operator reads each box and closes it
+        QObject::connect(&closer, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->close();
+        });
+        closer.start(10);
+        const Reporter previous = setReporter([&](const ErrorReport& report) {
+            showMessageBox(report);
+            if (++boxes == 1)
+                QTimer::singleShot(0, &form.loop, [&] { form.click(stop); });
+        });
+        form.click("skipError");
+        form.click("automatic");
+        form.runUntil([&] { return form.manual() || !form.frame->isVisible(); });
+        setReporter(previous);
+        EXPECT_EQ(boxes, 1);
+        EXPECT_EQ(form.sent0(0), "");
+        EXPECT_EQ(std::string(stop) == "exit", !form.frame->isVisible());
+    }
 }
 
 } // namespace

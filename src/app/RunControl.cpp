@@ -1,0 +1,247 @@
+#include "app/RunControl.h"
+
+#include "app/EventListModel.h"
+#include "sequence/DueInstant.h"
+#include "sequence/EventSequence.h"
+#include "sequence/SequenceClock.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QScreen>
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+namespace cadentor {
+
+namespace {
+
+constexpr int blinkPeriodMs = 500;
+constexpr std::int64_t millisecondNs = 1000000;
+
+void sleepUntil(std::int64_t monotonicNs) {
+    timespec until{};
+    until.tv_sec = static_cast<time_t>(monotonicNs / 1000000000);
+    until.tv_nsec = static_cast<long>(monotonicNs % 1000000000);
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+int pictureIndex(ModePicture picture) {
+    return picture == ModePicture::Automatic ? 2 : picture == ModePicture::ManualBlink ? 1 : 0;
+}
+
+} // namespace
+
+std::string timeLabelText(TimeCode t) {
+    return "CurrentTime=" + formatTimeCode(t);
+}
+
+RunControl::RunControl(EventSequence& sequence, EventListModel& model, const ViewForm& form,
+                       AppMessageLoop* loop)
+    : sequence_(sequence), clock_(sequence.clock()), model_(model), form_(form), loop_(loop),
+      repaintNs_(millisecondNs), frameNs_(1000000000 / 60) {
+    blinkTimer_.setInterval(blinkPeriodMs);
+    connect(&blinkTimer_, &QTimer::timeout, this, [this] { blink(); });
+}
+
+RunControl::~RunControl() {
+    if (registered_)
+        loop_->removeIdleHandler(this);
+}
+
+void RunControl::start() {
+    for (ModePicture picture :
+         {ModePicture::Manual, ModePicture::ManualBlink, ModePicture::Automatic})
+        pictures_[pictureIndex(picture)] =
+            QPixmap(QStringLiteral(":/cadentor/bitmap%1.png").arg(static_cast<int>(picture)));
+    enterManualMode();
+    updateTimeDisplay();
+    if (loop_ && !registered_) {
+        loop_->installIdleHandler(this);
+        registered_ = true;
+    }
+}
+
+void RunControl::setModePicture(ModePicture picture) {
+    form_.picture->setPixmap(pictures_[pictureIndex(picture)]);
+    shown_ = picture;
+}
+
+void RunControl::blink() {
+    if (mode_ != Mode::Manual)
+        return;
+    blinkIndex_ = (blinkIndex_ + 1) % 2;
+    setModePicture(blinkIndex_ == 0 ? ModePicture::Manual : ModePicture::ManualBlink);
+}
+
+void RunControl::enterAutomaticMode() {
+    blinkTimer_.stop();
+    mode_ = Mode::Automatic;
+    setModePicture(ModePicture::Automatic);
+}
+
+void RunControl::enterManualMode() {
+    clock_.pause();
+    if (!blinkTimer_.isActive())
+        blinkTimer_.start();
+    mode_ = Mode::Manual;
+    setModePicture(ModePicture::Manual);
+}
+
+void RunControl::automaticCommand() {
+    enterAutomaticMode();
+    clock_.resume();
+    const QScreen* screen = form_.list->screen();
+    const double rate = screen ? screen->refreshRate() : 0;
+    frameNs_ = static_cast<std::int64_t>(1e9 / (rate >= 1 ? rate : 60));
+    nextFrame_ = 0;
+    shownThrough_ = sequence_.currentIndex();
+}
+
+void RunControl::manualCommand() {
+    enterManualMode();
+}
+
+void RunControl::okCommand(bool shiftDown) {
+    if (shiftDown)
+        automaticCommand();
+    else
+        manualExecute();
+}
+
+bool RunControl::manualExecute() {
+    if (mode_ != Mode::Manual)
+        enterManualMode();
+    const int row = selectedRow();
+    if (row < 0 || row >= sequence_.count())
+        return false;
+    ++executing_;
+    const bool executed = sequence_.executeAt(row);
+    --executing_;
+    form_.list->viewport()->update();
+    updateTimeDisplay();
+    return executed;
+}
+
+void RunControl::resetSequence() {
+    enterManualMode();
+    clock_.resetToZero();
+    sequence_.rewind();
+    showCurrentEvent();
+    updateTimeDisplay();
+}
+
+void RunControl::updateTimeDisplay() {
+    form_.timeLabel->setText(QString::fromStdString(timeLabelText(clock_.elapsed())));
+}
+
+void RunControl::showCurrentEvent() {
+    selectCurrentEvent();
+    form_.list->viewport()->update();
+}
+
+void RunControl::selectCurrentEvent() {
+    QItemSelectionModel* selection = form_.list->selectionModel();
+    selection->clear();
+    const int row = sequence_.currentIndex();
+    if (row >= 0 && row < model_.rowCount()) {
+        const QModelIndex index = model_.index(row, 0);
+        selection->setCurrentIndex(index,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        form_.list->scrollTo(index, QAbstractItemView::EnsureVisible);
+    }
+}
+
+int RunControl::selectedRow() const {
+    const QModelIndexList rows = form_.list->selectionModel()->selectedRows();
+    int first = -1;
+    for (const QModelIndex& index : rows)
+        if (first < 0 || index.row() < first)
+            first = index.row();
+    return first;
+}
+
+void RunControl::noteRepaint(std::int64_t ns) {
+    repaintNs_ = std::max(ns, repaintNs_ - repaintNs_ / 16);
+}
+
+std::int64_t RunControl::margin() const {
+    return std::clamp(repaintNs_ + millisecondNs / 2, millisecondNs, frameNs_ / 2);
+}
+
+RunControl::Pass RunControl::runDueEvents() {
+    ++executing_;
+    const RunOutcome outcome = sequence_.runDue();
+    --executing_;
+    switch (outcome) {
+    case RunOutcome::Executed:
+    case RunOutcome::NothingDue:
+        return Pass::Ran;
+    case RunOutcome::Failed:
+        form_.list->viewport()->update();
+        if (form_.skipError->isChecked()) {
+            sequence_.skipCurrent();
+            return Pass::Skipped;
+        }
+        enterManualMode();
+        return Pass::Stopped;
+    case RunOutcome::Finished:
+        form_.list->viewport()->update();
+        enterManualMode();
+        showCurrentEvent();
+        return Pass::Stopped;
+    }
+    return Pass::Stopped;
+}
+
+void RunControl::showProgress() {
+    const int current = sequence_.currentIndex();
+    if (current != shownThrough_) {
+        selectCurrentEvent();
+        model_.refreshRows(std::min(current, shownThrough_) + 1, std::max(current, shownThrough_));
+        shownThrough_ = current;
+    }
+    updateTimeDisplay();
+}
+
+void RunControl::idleEvent() {
+    if (clock_.isPaused()) {
+        if (loop_)
+            loop_->cancelWake();
+        return;
+    }
+    // Events first: stay while the next one falls due within a repaint's time, for at most one
+    // frame, so that the screen and the operator's input still get their turn.
+    const std::int64_t started = monotonicNanoseconds();
+    for (;;) {
+        if (runDueEvents() != Pass::Ran)
+            break;
+        const std::optional<DueInstant> next = nextDueInstant(sequence_);
+        if (!next || next->due - next->now > margin() || next->now - started > frameNs_)
+            break;
+        sleepUntil(next->due);
+    }
+    if (clock_.isPaused()) {
+        updateTimeDisplay();
+        if (loop_)
+            loop_->cancelWake();
+        return;
+    }
+    // A frame falls on the ticks of the screen's rate, shown by the first pass after its tick;
+    // with an event due within half a frame after the tick, that event's pass shows it.
+    const std::int64_t now = monotonicNanoseconds();
+    if (now >= nextFrame_) {
+        showProgress();
+        nextFrame_ = std::max(nextFrame_ + frameNs_, now + frameNs_ / 2);
+    }
+    if (!loop_)
+        return;
+    std::int64_t wake = nextFrame_;
+    if (const std::optional<DueInstant> next = nextDueInstant(sequence_))
+        if (next->due < nextFrame_ + frameNs_ / 2)
+            wake = next->due - margin();
+    loop_->wakeAt(wake);
+}
+
+} // namespace cadentor

@@ -1,0 +1,114 @@
+#include "app/ViewForm.h"
+
+#include "app/FormTemplate.h"
+#include "app/TextDecoding.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <cstring>
+
+namespace cadentor {
+
+PortInfoEdit::PortInfoEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    setReadOnly(true);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setTabChangesFocus(true);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+void PortInfoEdit::setRawText(const std::string& text) {
+    raw_ = text;
+    QString shown = decodeLines(text);
+    if (shown.endsWith(QLatin1Char('\n')))
+        shown.chop(1);
+    setPlainText(shown);
+}
+
+EventListView::EventListView(QWidget* parent) : QTableView(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false);
+    setSortingEnabled(false);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    verticalHeader()->hide();
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+}
+
+QModelIndex EventListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+    if ((action == MoveHome || action == MoveEnd) && rows > 0)
+        return model()->index(action == MoveHome ? 0 : rows - 1,
+                              std::max(currentIndex().column(), 0), rootIndex());
+    return QTableView::moveCursor(action, modifiers);
+}
+
+namespace {
+
+QWidget* makeControl(const ControlTemplate& entry, QWidget& view, QAbstractItemModel& model,
+                     ViewForm& form) {
+    const QString text = QString::fromUtf8(entry.text);
+    switch (entry.kind) {
+    case ControlKind::StaticText: {
+        auto* label = new QLabel(text, &view);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setTextFormat(Qt::PlainText);
+        if (std::strcmp(entry.name, "timeLabel") == 0)
+            form.timeLabel = label;
+        return label;
+    }
+    case ControlKind::PushButton: {
+        auto* button = new QPushButton(text, &view);
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        return button;
+    }
+    case ControlKind::Picture:
+        form.picture = new QLabel(&view);
+        form.picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return form.picture;
+    case ControlKind::Edit:
+        return form.portInfo = new PortInfoEdit(&view);
+    case ControlKind::ListView:
+        form.list = new EventListView(&view);
+        form.list->setModel(&model);
+        form.list->verticalHeader()->setDefaultSectionSize(QFontMetrics(view.font()).height() + 4);
+        return form.list;
+    case ControlKind::CheckBox:
+        return form.skipError = new QCheckBox(text, &view);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+ViewForm buildViewForm(QWidget& view, QAbstractItemModel& model) {
+    view.setFont(formFont());
+    const DialogBaseUnits base = dialogBaseUnits(view.font());
+    view.resize(unitsToPixels(formUnits, base));
+    ViewForm form;
+    QWidget* previousTabStop = nullptr;
+    for (const ControlTemplate& entry : formControls()) {
+        QWidget* widget = makeControl(entry, view, model, form);
+        widget->setObjectName(QString::fromUtf8(entry.name));
+        widget->setGeometry(unitsToPixels(entry.units, base));
+        widget->setFocusPolicy(entry.tabStop ? Qt::StrongFocus : Qt::NoFocus);
+        if (entry.tabStop) {
+            if (previousTabStop)
+                QWidget::setTabOrder(previousTabStop, widget);
+            previousTabStop = widget;
+        }
+    }
+    return form;
+}
+
+} // namespace cadentor

@@ -1,0 +1,48 @@
+#pragma once
+// The widgets of the main form, made from the form template: every control at its rectangle in
+// the form font's dialog units, named as in the template, in Tab order. The push buttons are
+// made but not connected; the view binds them by name.
+
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <string>
+
+class QAbstractItemModel;
+class QCheckBox;
+class QLabel;
+
+namespace cadentor {
+
+// The port information box: read-only, it keeps the text exactly as it was set (CR LF line
+// ends) and shows it line by line.
+class PortInfoEdit : public QPlainTextEdit {
+public:
+    explicit PortInfoEdit(QWidget* parent);
+    void setRawText(const std::string& text);
+    const std::string& rawText() const { return raw_; }
+
+private:
+    std::string raw_;
+};
+
+// The event list: whole rows, one at a time; Home and End go to the first and the last row.
+class EventListView : public QTableView {
+public:
+    explicit EventListView(QWidget* parent);
+
+protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+};
+
+struct ViewForm {
+    QLabel* picture = nullptr;
+    QLabel* timeLabel = nullptr;
+    EventListView* list = nullptr;
+    QCheckBox* skipError = nullptr;
+    PortInfoEdit* portInfo = nullptr;
+};
+
+// Makes the controls as children of `view`, sized to the form, the list over `model`.
+ViewForm buildViewForm(QWidget& view, QAbstractItemModel& model);
+
+} // namespace cadentor
