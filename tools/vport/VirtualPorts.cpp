@@ -1,5 +1,7 @@
 #include "VirtualPorts.h"
 
+#include "NetworkListener.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,7 +22,8 @@ namespace cadentor::vport {
 
 namespace {
 
-constexpr const char* usageText = "usage: cadentor-vport [--link PATH] [--count N]\n"
+constexpr const char* usageText = "usage: cadentor-vport [--link PATH] [--count N] "
+                                  "[--tcp PORT]... [--udp PORT]...\n"
                                   "       cadentor-vport --help\n";
 constexpr int maxPorts = 256;
 
@@ -33,7 +36,8 @@ struct Port {
 
 struct Options {
     std::string link;
-    int count = 1;
+    int count = 0; // 0: one pty, or none when only listeners were asked for
+    std::vector<ListenRequest> listen;
 };
 
 void complain(const std::string& text) {
@@ -143,11 +147,14 @@ std::string chunkLine(std::uint64_t sinceStartUs, std::size_t index, const unsig
     return line;
 }
 
-// Polls the masters and the signal descriptor until a signal comes or stdout fails.
-int monitor(std::vector<Port>& ports, int signals, std::uint64_t startUs) {
+// Polls the masters, the listeners and the signal descriptor until a signal comes or stdout
+// fails.
+int monitor(std::vector<Port>& ports, NetworkListeners& listeners, int signals,
+            std::uint64_t startUs) {
     std::vector<pollfd> fds;
     for (const Port& port : ports)
         fds.push_back({port.master, POLLIN, 0});
+    fds.push_back({listeners.pollFd(), POLLIN, 0});
     fds.push_back({signals, POLLIN, 0});
     for (;;) {
         int ready = ::poll(fds.data(), fds.size(), -1);
@@ -159,6 +166,11 @@ int monitor(std::vector<Port>& ports, int signals, std::uint64_t startUs) {
         }
         if (fds.back().revents & POLLIN)
             return 0;
+        const auto report = [&](std::size_t index, const unsigned char* bytes, std::size_t n) {
+            return writeOut(chunkLine(monotonicMicroseconds() - startUs, index, bytes, n));
+        };
+        if ((fds[ports.size()].revents & POLLIN) && !listeners.serve(report))
+            return 1;
         for (std::size_t i = 0; i < ports.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
@@ -218,6 +230,15 @@ int runVirtualPorts(int argc, char** argv) {
                 return 2;
             }
             options.count = static_cast<int>(n);
+        } else if (arg == "--tcp" || arg == "--udp" || arg.starts_with("--tcp=") ||
+                   arg.starts_with("--udp=")) {
+            ListenRequest request{arg.starts_with("--udp"), 0};
+            if (!takeValue(arg.substr(0, 5), value) || !parseListenPort(value, request.port)) {
+                complain(std::string(arg.substr(0, 5)) + " needs a port number from 0 to 65535");
+                std::fputs(usageText, stderr);
+                return 2;
+            }
+            options.listen.push_back(request);
         } else {
             complain("unknown argument '" + std::string(arg) + "'");
             std::fputs(usageText, stderr);
@@ -240,6 +261,8 @@ int runVirtualPorts(int argc, char** argv) {
         return 1;
     }
 
+    if (options.count == 0)
+        options.count = options.listen.empty() || !options.link.empty() ? 1 : 0;
     const std::uint64_t startUs = monotonicMicroseconds();
     std::vector<Port> ports(static_cast<std::size_t>(options.count));
     bool ready = true;
@@ -249,12 +272,19 @@ int runVirtualPorts(int argc, char** argv) {
             ready = makeLink(ports[i],
                              ports.size() == 1 ? options.link : options.link + std::to_string(i));
     }
+    NetworkListeners listeners;
+    for (std::size_t i = 0; ready && i < options.listen.size(); ++i) {
+        std::string error;
+        if (!(ready = listeners.listen(options.listen[i], ports.size() + i, error)))
+            complain(error);
+    }
     std::string list;
     for (const Port& port : ports)
         list += port.slavePath + "\n";
+    list += listeners.addresses();
     int code = 1;
     if (ready && writeOut(list))
-        code = monitor(ports, signals, startUs);
+        code = monitor(ports, listeners, signals, startUs);
     closePorts(ports);
     ::close(signals);
     return code;

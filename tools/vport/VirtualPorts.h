@@ -6,7 +6,9 @@
 // exactly as written. Optional symlinks (PATH for one port, PATH0, PATH1, ... for several)
 // point at the slave devices. The slave paths are printed one per line; after that every chunk
 // that arrives is printed as one line "MS.USEC<TAB>PORT<TAB>HEX BYTES", the time in
-// milliseconds since the start. SIGINT, SIGTERM and SIGHUP end the program and remove the
+// milliseconds since the start. Listeners on 127.0.0.1 (--tcp PORT, --udp PORT; see
+// NetworkListener.h) follow the ptys: their URLs in the list, their indexes in the lines; given
+// alone they replace the default pty. SIGINT, SIGTERM and SIGHUP end the program and remove the
 // links.
 
 namespace cadentor::vport {
