@@ -115,7 +115,7 @@ TEST(NetworkDeviceNames, AreRecognisedAndMalformedOnesRefusedWithTheReason) {
         const char* host;
         std::uint16_t port;
     };
-    for (const Good& g : {Good{"socket://projector-1.local:4352", false, "projector-1.local", 4352},
+    for (const Good& g : {Good{"socket://projector-1.local:7000", false, "projector-1.local", 7000},
                           Good{"UDP://192.168.1.20:1", true, "192.168.1.20", 1},
                           Good{"socket://[fe80::1%eth0]:65535", false, "fe80::1%eth0", 65535}}) {
         NetworkAddress address;
