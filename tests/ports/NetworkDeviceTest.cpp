@@ -24,21 +24,26 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// A TCP or UDP socket bound to 127.0.0.1 at a port the system picks; a TCP one listens unless
-// told not to (then connecting to it is refused).
+// A TCP or UDP socket bound to 127.0.0.1 at a port the system picks; a TCP one listens with
+// `backlog` unless it is negative (then connecting to it is refused).
 class Loopback {
 public:
-    explicit Loopback(bool udp, bool listen = true)
+    explicit Loopback(bool udp, int backlog = 4)
         : udp_(udp), fd_(::socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address = this->address(); // port 0: any free one
         socklen_t length = sizeof address;
         if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            (!udp && listen && ::listen(fd_.get(), 4) != 0) ||
+            (!udp && backlog >= 0 && ::listen(fd_.get(), backlog) != 0) ||
             ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
             ADD_FAILURE() << "cannot make a loopback socket";
         port_ = ntohs(address.sin_port);
+    }
+    sockaddr_in address() const {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port_));
+        return address;
     }
     std::string url(const std::string& host = "127.0.0.1") const {
         return (udp_ ? "udp://" : "socket://") + host + ":" + std::to_string(port_);
@@ -201,7 +206,7 @@ TEST_F(NetworkPorts, UdpSendsOneDatagramPerWrite) {
 }
 
 TEST_F(NetworkPorts, ARefusedConnectionIsMessage3WithTheReasonAndEmptiesTheSet) {
-    Loopback peer(false), closed(false, false); // bound but not listening: refused
+    Loopback peer(false), closed(false, -1); // bound but not listening: refused
     config({peer.url(), closed.url()});
     EXPECT_FALSE(ports_.load());
     EXPECT_THAT(reporter_.ids(), ElementsAre(MessageId::PortOpenFailed));
@@ -209,6 +214,35 @@ TEST_F(NetworkPorts, ARefusedConnectionIsMessage3WithTheReasonAndEmptiesTheSet) 
     EXPECT_EQ(ports_.count(), 0u);
     const UniqueFd first = peer.accept(); // port 0 had connected and was closed again
     EXPECT_EQ(Loopback::read(first, 1), "");
+}
+
+TEST_F(NetworkPorts, AConnectionNotTakenGivesUpAfterFiveSecondsOrAtAStopRequest) {
+    // A listener whose queue is full drops further connection requests without an answer.
+    Loopback peer(false, 0);
+    std::vector<UniqueFd> queued;
+    const sockaddr_in address = peer.address();
+    for (int i = 0; i < 2; ++i) {
+        queued.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        ::connect(queued.back().get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    config({peer.url()});
+    for (bool stop : {true, false}) {
+        reporter_.clear();
+        if (stop)
+            requestStop();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(ports_.load());
+        const auto waited = std::chrono::steady_clock::now() - start;
+        clearStopRequest();
+        EXPECT_THAT(reporter_.ids(), ElementsAre(MessageId::PortOpenFailed));
+        EXPECT_EQ(lastDetail(),
+                  peer.url() + (stop ? ": stopped while connecting" : ": Connection timed out"));
+        if (stop)
+            EXPECT_LT(waited, std::chrono::seconds(2));
+        else
+            EXPECT_TRUE(waited >= std::chrono::milliseconds(NetworkOpenTimeoutMs) &&
+                        waited < std::chrono::seconds(15));
+    }
 }
 
 TEST_F(NetworkPorts, APeerThatWentAwayFailsTheNextWriteAndALoadConnectsAgain) {
