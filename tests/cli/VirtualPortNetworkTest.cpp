@@ -105,12 +105,14 @@ TEST(VirtualPortNetwork, RefusesBadPortsAndOneInUse) {
         EXPECT_EQ(result.wait(), 2) << args[1];
         EXPECT_EQ(result.out(), "") << args[1];
     }
-    ChildProcess first({vportPath, "--tcp", "0"});
-    std::string url;
-    ASSERT_TRUE(first.readLine(url)) << first.err();
-    ChildProcess second({vportPath, "--tcp", url.substr(url.rfind(':') + 1)});
-    EXPECT_EQ(second.wait(), 1);
-    EXPECT_NE(second.err().find("Address already in use"), std::string::npos) << second.err();
+    for (const std::string option : {"--tcp", "--udp"}) {
+        ChildProcess first({vportPath, option, "0"});
+        std::string url;
+        ASSERT_TRUE(first.readLine(url)) << first.err();
+        ChildProcess second({vportPath, option, url.substr(url.rfind(':') + 1)});
+        EXPECT_EQ(second.wait(), 1) << option;
+        EXPECT_NE(second.err().find("Address already in use"), std::string::npos) << second.err();
+    }
 }
 
 } // namespace

@@ -57,8 +57,11 @@ bool NetworkListeners::listen(const ListenRequest& request, std::size_t index, s
         error = what + ": " + std::strerror(errno);
         return false;
     }
-    const int on = 1; // a vport started again at once may take its port back
-    ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // A vport started again at once may take its TCP port back (from connections of the last
+    // one that are still closing); for UDP the option would let two vports share one port.
+    const int on = 1;
+    if (!request.udp)
+        ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
