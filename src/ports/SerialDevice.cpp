@@ -1,5 +1,6 @@
 #include "ports/SerialDevice.h"
 
+#include "ports/NetworkDevice.h"
 #include "ports/TtyLineSettings.h"
 
 #include <cerrno>
@@ -102,6 +103,8 @@ public:
             error = "no device name given";
             return nullptr;
         }
+        if (isNetworkDevice(name))
+            return openNetworkDevice(name, error);
         const std::string path = devicePath(name);
         const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
@@ -171,7 +174,10 @@ public:
 
 class DryRunLayer final : public DeviceLayer {
 public:
-    std::unique_ptr<SerialDevice> open(const std::string&, std::string&) override {
+    std::unique_ptr<SerialDevice> open(const std::string& name, std::string& error) override {
+        NetworkAddress address; // a network device is checked for form and never contacted
+        if (isNetworkDevice(name) && !parseNetworkAddress(name, address, error))
+            return nullptr;
         return std::make_unique<DryRunDevice>();
     }
 };

@@ -1,8 +1,9 @@
 #pragma once
 // The device layer under SerialPort: open a device by its configured name for exclusive
 // writing, apply the line settings, write blocks of bytes, close. The system layer does this
-// with POSIX open and termios; the dry-run layer opens nothing and accepts everything, for
-// checking files without touching a device. Tests use ptys through the system layer.
+// with POSIX open and termios, or connects for a socket:// or udp:// name (NetworkDevice.h);
+// the dry-run layer opens and contacts nothing and accepts everything but a malformed network
+// name, for checking files without touching a device. Tests use ptys through the system layer.
 //
 // The system layer holds a tty exclusively (flock and TIOCEXCL, released on close) and refuses
 // one that another program holds in exclusive mode. A character device that is not a tty, such

@@ -1,5 +1,6 @@
 #include "VirtualPorts.h"
 
+#include "NetworkListener.h"
 #include "cli/OptionReader.h"
 #include "files/UniqueFd.h"
 #include "pty/PtyPair.h"
@@ -27,7 +28,8 @@ namespace cadentor::vport {
 
 namespace {
 
-constexpr const char* usageText = "usage: cadentor-vport [--link PATH] [--count N]\n"
+constexpr const char* usageText = "usage: cadentor-vport [--link PATH] [--count N] "
+                                  "[--tcp PORT]... [--udp PORT]...\n"
                                   "       cadentor-vport --help\n";
 constexpr int maxPorts = 256;
 
@@ -48,7 +50,8 @@ struct Port {
 
 struct Options {
     std::string link;
-    int count = 1;
+    int count = 0; // 0: one pty, or none when only listeners were asked for
+    std::vector<ListenRequest> listen;
 };
 
 void complain(const std::string& text) {
@@ -159,12 +162,14 @@ void releaseAbandoned(const Port& port) {
 // descriptor or -1) until a signal comes or stdout fails. Abandoned exclusive mode is looked
 // for a moment after a slave was closed (the lock of a killed program goes after its close is
 // told) and every quarter of a second, in case the close was not seen.
-int monitor(std::vector<Port>& ports, int signals, int closes, std::uint64_t startUs) {
+int monitor(std::vector<Port>& ports, NetworkListeners& listeners, int signals, int closes,
+            std::uint64_t startUs) {
     constexpr std::uint64_t checkEveryUs = 250000, checkAfterCloseUs = 10000;
     std::vector<pollfd> fds;
     for (const Port& port : ports)
         fds.push_back({port.pty.master.get(), POLLIN, 0});
     fds.push_back({closes, POLLIN, 0});
+    fds.push_back({listeners.pollFd(), POLLIN, 0});
     fds.push_back({signals, POLLIN, 0});
     std::uint64_t nextCheck = monotonicMicroseconds() + checkEveryUs;
     for (;;) {
@@ -190,6 +195,11 @@ int monitor(std::vector<Port>& ports, int signals, int closes, std::uint64_t sta
             }
             nextCheck = std::min(nextCheck, monotonicMicroseconds() + checkAfterCloseUs);
         }
+        const auto report = [&](std::size_t index, const unsigned char* bytes, std::size_t n) {
+            return writeOut(chunkLine(monotonicMicroseconds() - startUs, index, bytes, n));
+        };
+        if ((fds[ports.size() + 1].revents & POLLIN) && !listeners.serve(report))
+            return 1;
         for (std::size_t i = 0; i < ports.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
@@ -210,6 +220,16 @@ int monitor(std::vector<Port>& ports, int signals, int closes, std::uint64_t sta
 }
 
 // False after telling why (exit status 2) for bad usage; `help` set for --help.
+bool addListener(bool udp, const std::string& port, Options& options) {
+    ListenRequest request{udp, 0};
+    if (!parseListenPort(port, request.port)) {
+        complain(std::string(udp ? "--udp" : "--tcp") + " needs a port number from 0 to 65535");
+        return false;
+    }
+    options.listen.push_back(request);
+    return true;
+}
+
 bool parseArguments(int argc, const char* const* argv, Options& options, bool& help) {
     cli::OptionReader args(argc, argv);
     while (args.next()) {
@@ -230,6 +250,12 @@ bool parseArguments(int argc, const char* const* argv, Options& options, bool& h
                 return false;
             }
             options.count = static_cast<int>(*n);
+        } else if (std::optional<std::string> port = args.value("--tcp")) {
+            if (!addListener(false, *port, options))
+                return false;
+        } else if (std::optional<std::string> port = args.value("--udp")) {
+            if (!addListener(true, *port, options))
+                return false;
         } else {
             complain("unknown argument '" + std::string(args.current()) + "'");
             return false;
@@ -267,6 +293,8 @@ int runVirtualPorts(int argc, char** argv) {
         return 1;
     }
 
+    if (options.count == 0)
+        options.count = options.listen.empty() || !options.link.empty() ? 1 : 0;
     const std::uint64_t startUs = monotonicMicroseconds();
     std::vector<Port> ports(static_cast<std::size_t>(options.count));
     bool ready = true;
@@ -279,12 +307,19 @@ int runVirtualPorts(int argc, char** argv) {
     std::string list;
     for (const Port& port : ports)
         list += port.pty.slavePath + "\n";
+    NetworkListeners listeners;
+    for (std::size_t i = 0; ready && i < options.listen.size(); ++i) {
+        std::string error;
+        if (!(ready = listeners.listen(options.listen[i], ports.size() + i, error)))
+            complain(error);
+    }
+    list += listeners.addresses();
     UniqueFd closes(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
     for (std::size_t i = 0; ready && closes && i < ports.size(); ++i)
         ::inotify_add_watch(closes.get(), ports[i].pty.slavePath.c_str(), IN_CLOSE);
     if (!ready || !writeOut(list))
         return 1;
-    return monitor(ports, signals.get(), closes.get(), startUs);
+    return monitor(ports, listeners, signals.get(), closes.get(), startUs);
 }
 
 } // namespace cadentor::vport

@@ -8,8 +8,10 @@
 // that arrives is printed as one line "MS.USEC<TAB>PORT<TAB>HEX BYTES", the time in
 // milliseconds since the start. A program that held a port exclusively and was killed
 // leaves the slave in exclusive mode; once no lock on the slave is left, the mode is cleared,
-// so the port serves the next program. SIGINT, SIGTERM and SIGHUP end the program and remove
-// the links.
+// so the port serves the next program. Listeners on 127.0.0.1 (--tcp PORT, --udp PORT; see
+// NetworkListener.h) follow the ptys: their URLs in the list, their indexes in the lines; given
+// alone they replace the default pty. SIGINT, SIGTERM and SIGHUP end the program and remove the
+// links.
 
 namespace cadentor::vport {
 

@@ -1,0 +1,366 @@
+#include "ports/NetworkDevice.h"
+
+#include "files/UniqueFd.h"
+#include "ports/StopRequest.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace cadentor {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits are cut into slices of this length so that a stop request is seen soon.
+constexpr int stopCheckMs = 100;
+
+// Without traffic for this long the peer is probed, and one that stays silent or leaves sent
+// bytes unacknowledged for about 10 s is taken as gone: the next write fails instead of
+// filling the send buffer for the quarter of an hour that TCP would otherwise wait.
+constexpr int keepIdleS = 5, keepIntervalS = 2, keepProbes = 3;
+constexpr unsigned userTimeoutMs = 10000;
+
+constexpr std::string_view tcpScheme = "socket://", udpScheme = "udp://";
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+           });
+}
+
+int msUntil(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
+}
+
+// One name lookup on a thread of its own, since getaddrinfo cannot be given a time limit. A
+// lookup that is given up on finishes in the background and frees what it found.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    int result = 0;
+    int systemErrno = 0;
+    addrinfo* found = nullptr;
+    ~Lookup() {
+        if (found)
+            ::freeaddrinfo(found);
+    }
+};
+
+struct AddrInfoList {
+    addrinfo* list = nullptr;
+    AddrInfoList() = default;
+    AddrInfoList(const AddrInfoList&) = delete;
+    AddrInfoList& operator=(const AddrInfoList&) = delete;
+    ~AddrInfoList() {
+        if (list)
+            ::freeaddrinfo(list);
+    }
+};
+
+std::string lookupError(int result, int systemErrno) {
+    return result == EAI_SYSTEM ? std::strerror(systemErrno) : ::gai_strerror(result);
+}
+
+// Fills `out` with the addresses of `address`; false with the reason. Numeric addresses are
+// taken as they are; names are looked up within the deadline.
+bool resolve(const NetworkAddress& address, Clock::time_point deadline, AddrInfoList& out,
+             std::string& reason) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = address.udp ? SOCK_DGRAM : SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+    const std::string service = std::to_string(address.port);
+    const int numeric = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &out.list);
+    if (numeric == 0)
+        return true;
+    if (numeric != EAI_NONAME) {
+        reason = lookupError(numeric, errno);
+        return false;
+    }
+    hints.ai_flags = AI_NUMERICSERV;
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host = address.host, service, hints] {
+            addrinfo* found = nullptr;
+            const int result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+            const int systemErrno = errno;
+            std::lock_guard<std::mutex> hold(lookup->mutex);
+            lookup->result = result;
+            lookup->systemErrno = systemErrno;
+            lookup->found = found;
+            lookup->done = true;
+            lookup->finished.notify_one();
+        }).detach();
+    } catch (const std::system_error& e) {
+        reason = std::string("cannot start the name lookup: ") + std::strerror(e.code().value());
+        return false;
+    }
+    std::unique_lock<std::mutex> hold(lookup->mutex);
+    while (!lookup->done) {
+        if (stopRequested()) {
+            reason = "stopped while looking up the name";
+            return false;
+        }
+        const int left = msUntil(deadline);
+        if (left == 0) {
+            reason = "the name lookup took too long";
+            return false;
+        }
+        lookup->finished.wait_for(hold, std::chrono::milliseconds(std::min(left, stopCheckMs)));
+    }
+    if (lookup->result != 0) {
+        reason = lookupError(lookup->result, lookup->systemErrno);
+        return false;
+    }
+    out.list = std::exchange(lookup->found, nullptr);
+    return true;
+}
+
+// Waits until `fd` shows one of `events` or the deadline passes; 0 on time-out or stop, the
+// returned events otherwise, -1 with errno on failure.
+int waitFor(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        if (stopRequested())
+            return 0;
+        const int left = msUntil(deadline);
+        if (left == 0)
+            return 0;
+        pollfd p{fd, events, 0};
+        const int ready = ::poll(&p, 1, std::min(left, stopCheckMs));
+        if (ready > 0)
+            return p.revents;
+        if (ready < 0 && errno != EINTR)
+            return -1;
+    }
+}
+
+void setOption(int fd, int level, int name, int value) {
+    // Each of these only sharpens how soon bytes leave or a lost peer is noticed; a refusal
+    // leaves a usable connection, so it is not worth failing the open for.
+    (void)::setsockopt(fd, level, name, &value, sizeof value);
+}
+
+// A connected, non-blocking socket to one address; an empty descriptor with the reason when
+// the peer refuses or does not answer in time.
+UniqueFd connectTo(const addrinfo& target, bool udp, Clock::time_point deadline,
+                   std::string& reason) {
+    UniqueFd fd(::socket(target.ai_family, target.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                         target.ai_protocol));
+    if (!fd) {
+        reason = std::strerror(errno);
+        return {};
+    }
+    if (!udp) {
+        setOption(fd.get(), IPPROTO_TCP, TCP_NODELAY, 1); // each event's bytes leave at once
+        setOption(fd.get(), SOL_SOCKET, SO_KEEPALIVE, 1);
+        setOption(fd.get(), IPPROTO_TCP, TCP_KEEPIDLE, keepIdleS);
+        setOption(fd.get(), IPPROTO_TCP, TCP_KEEPINTVL, keepIntervalS);
+        setOption(fd.get(), IPPROTO_TCP, TCP_KEEPCNT, keepProbes);
+        setOption(fd.get(), IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(userTimeoutMs));
+    }
+    if (::connect(fd.get(), target.ai_addr, target.ai_addrlen) == 0)
+        return fd;
+    if (errno != EINPROGRESS && errno != EINTR) {
+        reason = std::strerror(errno);
+        return {};
+    }
+    const int ready = waitFor(fd.get(), POLLOUT, deadline);
+    if (ready <= 0) {
+        reason = ready < 0         ? std::strerror(errno)
+                 : stopRequested() ? "stopped while connecting"
+                                   : std::strerror(ETIMEDOUT);
+        return {};
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error != 0) {
+        reason = std::strerror(error);
+        return {};
+    }
+    return fd;
+}
+
+class NetworkDevice final : public SerialDevice {
+public:
+    NetworkDevice(UniqueFd fd, std::string name, bool udp)
+        : fd_(std::move(fd)), name_(std::move(name)), udp_(udp) {}
+
+    bool configure(std::uint32_t, std::uint8_t, std::uint8_t, std::string&) override {
+        return true; // a network peer has no line settings
+    }
+
+    bool write(const std::uint8_t* bytes, std::size_t count, std::string& error) override {
+        std::string reason;
+        if (!udp_ && !peerStillThere(reason)) {
+            error = name_ + ": " + reason;
+            return false;
+        }
+        if (udp_ && count == 0) { // an empty event is still one (empty) datagram
+            if (::send(fd_.get(), bytes, 0, MSG_NOSIGNAL) == 0)
+                return true;
+            error = name_ + ": " + std::strerror(errno);
+            return false;
+        }
+        return sendAll(bytes, count, error);
+    }
+
+private:
+    // Reads and drops what the peer sent (a device that answers every command would otherwise
+    // fill our receive buffer and stall), and learns on the way whether it has closed or reset
+    // the connection.
+    bool peerStillThere(std::string& reason) {
+        char scratch[4096];
+        for (int i = 0; i < 64; ++i) {
+            const ssize_t n = ::recv(fd_.get(), scratch, sizeof scratch, MSG_DONTWAIT);
+            if (n > 0)
+                continue;
+            if (n == 0) {
+                reason = "the peer closed the connection";
+                return false;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return true;
+            if (errno != EINTR) {
+                reason = std::strerror(errno);
+                return false;
+            }
+        }
+        return true; // a peer that talks this much is certainly still there
+    }
+
+    bool sendAll(const std::uint8_t* bytes, std::size_t count, std::string& error) {
+        const int timeoutMs = 3000;
+        Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::send(fd_.get(), bytes + done, count - done, MSG_NOSIGNAL);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                const int ready = waitFor(fd_.get(), POLLOUT, deadline);
+                if (ready > 0)
+                    continue;
+                if (ready == 0) {
+                    error = name_ + (stopRequested() ? ": stopped" : ": the peer took no bytes");
+                    return false;
+                }
+            }
+            error = name_ + ": " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+
+    UniqueFd fd_;
+    std::string name_;
+    bool udp_;
+};
+
+} // namespace
+
+bool isNetworkDevice(std::string_view name) {
+    return startsWithIgnoringCase(name, tcpScheme) || startsWithIgnoringCase(name, udpScheme);
+}
+
+bool parseNetworkAddress(std::string_view name, NetworkAddress& address, std::string& error) {
+    const auto fail = [&](std::string_view reason) {
+        error = std::string(name) + ": " + std::string(reason);
+        return false;
+    };
+    NetworkAddress result;
+    std::string_view rest;
+    if (startsWithIgnoringCase(name, tcpScheme))
+        rest = name.substr(tcpScheme.size());
+    else if (startsWithIgnoringCase(name, udpScheme))
+        rest = name.substr(udpScheme.size()), result.udp = true;
+    else
+        return fail("not a network device (socket://HOST:PORT or udp://HOST:PORT)");
+
+    std::string_view host, port;
+    if (rest.starts_with('[')) {
+        const std::size_t close = rest.find(']');
+        if (close == std::string_view::npos)
+            return fail("the IPv6 address lacks its closing ']'");
+        host = rest.substr(1, close - 1);
+        rest.remove_prefix(close + 1);
+        if (!rest.empty() && rest[0] != ':')
+            return fail("a ':' and the port must follow the ']'");
+    } else {
+        const std::size_t colon = rest.find(':');
+        if (rest.find_first_of("[]") != std::string_view::npos ||
+            (colon != std::string_view::npos &&
+             rest.find(':', colon + 1) != std::string_view::npos))
+            return fail("an IPv6 address must stand in brackets: [ADDRESS]:PORT");
+        host = rest.substr(0, colon);
+        rest.remove_prefix(colon == std::string_view::npos ? rest.size() : colon);
+    }
+    if (host.empty())
+        return fail("no host given (HOST:PORT)");
+    if (host.find_first_of("/ \t") != std::string_view::npos)
+        return fail("the host must not contain '/' or blanks");
+    if (rest.empty() || rest.size() == 1)
+        return fail("no port given (HOST:PORT)");
+    port = rest.substr(1);
+    unsigned long number = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9' || number > 65535)
+            return fail("the port must be a number from 1 to 65535");
+        number = number * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (number < 1 || number > 65535)
+        return fail("the port must be a number from 1 to 65535");
+    result.host = std::string(host);
+    result.port = static_cast<std::uint16_t>(number);
+    address = std::move(result);
+    return true;
+}
+
+std::unique_ptr<SerialDevice> openNetworkDevice(const std::string& name, std::string& error) {
+    NetworkAddress address;
+    if (!parseNetworkAddress(name, address, error))
+        return nullptr;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(NetworkOpenTimeoutMs);
+    AddrInfoList targets;
+    std::string reason;
+    if (!resolve(address, deadline, targets, reason)) {
+        error = name + ": " + reason;
+        return nullptr;
+    }
+    // Every address of the name in turn (localhost may be ::1 and 127.0.0.1); the last
+    // refusal is the one reported.
+    for (const addrinfo* target = targets.list; target; target = target->ai_next) {
+        UniqueFd fd = connectTo(*target, address.udp, deadline, reason);
+        if (fd)
+            return std::make_unique<NetworkDevice>(std::move(fd), name, address.udp);
+        if (stopRequested() || msUntil(deadline) == 0)
+            break;
+    }
+    error = name + ": " + reason;
+    return nullptr;
+}
+
+} // namespace cadentor
