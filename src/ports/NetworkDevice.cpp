@@ -1,6 +1,7 @@
 #include "ports/NetworkDevice.h"
 
 #include "files/UniqueFd.h"
+#include "ports/DeviceWait.h"
 #include "ports/StopRequest.h"
 
 #include <algorithm>
@@ -21,10 +22,7 @@
 namespace cadentor {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Waits are cut into slices of this length so that a stop request is seen soon.
-constexpr int stopCheckMs = 100;
+using Clock = DeviceClock;
 
 // Without traffic for this long the peer is probed, and one that stays silent or leaves sent
 // bytes unacknowledged for about 10 s is taken as gone: the next write fails instead of
@@ -39,12 +37,6 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
            std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
                return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
            });
-}
-
-int msUntil(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
 }
 
 // One name lookup on a thread of its own, since getaddrinfo cannot be given a time limit. A
@@ -122,7 +114,7 @@ bool resolve(const NetworkAddress& address, Clock::time_point deadline, AddrInfo
             reason = "the name lookup took too long";
             return false;
         }
-        lookup->finished.wait_for(hold, std::chrono::milliseconds(std::min(left, stopCheckMs)));
+        lookup->finished.wait_for(hold, std::chrono::milliseconds(std::min(left, StopCheckMs)));
     }
     if (lookup->result != 0) {
         reason = lookupError(lookup->result, lookup->systemErrno);
@@ -130,24 +122,6 @@ bool resolve(const NetworkAddress& address, Clock::time_point deadline, AddrInfo
     }
     out.list = std::exchange(lookup->found, nullptr);
     return true;
-}
-
-// Waits until `fd` shows one of `events` or the deadline passes; 0 on time-out or stop, the
-// returned events otherwise, -1 with errno on failure.
-int waitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        if (stopRequested())
-            return 0;
-        const int left = msUntil(deadline);
-        if (left == 0)
-            return 0;
-        pollfd p{fd, events, 0};
-        const int ready = ::poll(&p, 1, std::min(left, stopCheckMs));
-        if (ready > 0)
-            return p.revents;
-        if (ready < 0 && errno != EINTR)
-            return -1;
-    }
 }
 
 void setOption(int fd, int level, int name, int value) {
@@ -207,8 +181,13 @@ public:
         return true; // a network peer has no line settings
     }
 
-    bool write(const std::uint8_t* bytes, std::size_t count, std::string& error) override {
+    bool write(const std::uint8_t* bytes, std::size_t count, int noProgressMs,
+               std::string& error) override {
         std::string reason;
+        if (!stalled_.empty()) {
+            error = name_ + ": " + stalled_;
+            return false;
+        }
         if (!udp_ && !peerStillThere(reason)) {
             error = name_ + ": " + reason;
             return false;
@@ -219,7 +198,15 @@ public:
             error = name_ + ": " + std::strerror(errno);
             return false;
         }
-        return sendAll(bytes, count, error);
+        const WriteEnd end = writeWithin(fd_.get(), bytes, count, noProgressMs, sendOnce);
+        if (end == WriteEnd::Done)
+            return true;
+        error = name_ + ": " + writeEndText(end, noProgressMs, errno);
+        // A stream cannot take back the part of a command it took: what followed would run
+        // into it, so nothing more is sent on this connection.
+        if (!udp_ && end != WriteEnd::Failed)
+            stalled_ = "a command was cut off on this connection; Initialize connects again";
+        return false;
     }
 
 private:
@@ -246,37 +233,14 @@ private:
         return true; // a peer that talks this much is certainly still there
     }
 
-    bool sendAll(const std::uint8_t* bytes, std::size_t count, std::string& error) {
-        const int timeoutMs = 3000;
-        Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::send(fd_.get(), bytes + done, count - done, MSG_NOSIGNAL);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                const int ready = waitFor(fd_.get(), POLLOUT, deadline);
-                if (ready > 0)
-                    continue;
-                if (ready == 0) {
-                    error = name_ + (stopRequested() ? ": stopped" : ": the peer took no bytes");
-                    return false;
-                }
-            }
-            error = name_ + ": " + std::strerror(errno);
-            return false;
-        }
-        return true;
+    static ssize_t sendOnce(int fd, const void* bytes, std::size_t count) {
+        return ::send(fd, bytes, count, MSG_NOSIGNAL);
     }
 
     UniqueFd fd_;
     std::string name_;
     bool udp_;
+    std::string stalled_; // why this connection takes no more writes, once it does not
 };
 
 } // namespace

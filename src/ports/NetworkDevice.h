@@ -8,7 +8,9 @@
 // Opening resolves the name and connects within NetworkOpenTimeoutMs in all; a stop request
 // ends the wait early. A TCP write first looks whether the peer has closed or reset the
 // connection (any bytes it sent are read and dropped) and then fails at once; the connection is
-// made again only by opening anew. No write ever raises SIGPIPE. Failures fill `error` with the
+// made again only by opening anew. Writes wait for a peer that takes no data as serial writes
+// do; a TCP write given up that way leaves a command cut off, so the connection takes no more
+// writes until it is opened anew. No write ever raises SIGPIPE. Failures fill `error` with the
 // URL as configured and the reason, e.g. "socket://10.0.0.5:4001: Connection refused".
 
 #include "ports/SerialDevice.h"

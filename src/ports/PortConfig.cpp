@@ -21,6 +21,8 @@ PortSettings readPortSettings(const ProfileFile& profile, unsigned portId) {
     settings.baudRate = static_cast<std::uint32_t>(profile.readInt(section, "BaudRate", 9600));
     settings.parity = parityCodeFromSelector(profile.readInt(section, "Parity", 0));
     settings.stopBits = stopBitCodeFromSelector(profile.readInt(section, "StopBits", 0));
+    const int writeTimeoutMs = profile.readInt(section, "WriteTimeout", DefaultWriteTimeoutMs);
+    settings.writeTimeoutMs = writeTimeoutMs > 0 ? writeTimeoutMs : DefaultWriteTimeoutMs;
     return settings;
 }
 

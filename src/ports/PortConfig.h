@@ -1,13 +1,16 @@
 #pragma once
 // What Config.ini says about the ports: how many to open (`Require` in section Common) and,
-// for port id N, the section PortN with Device, BaudRate, Parity and StopBits.
+// for port id N, the section PortN with Device, BaudRate, Parity, StopBits and WriteTimeout.
 //
 // Missing keys take their defaults: Require 1, Device "COM<N+1>", BaudRate 9600, no parity, one
-// stop bit. The file's Parity selector is not the parity code: 1 is even, 2 mark, 3 odd, 4
-// space, anything else none. The StopBits selector is the code itself (0 one, 1 one and a
-// half, 2 two); anything else is one stop bit. Out-of-range selectors are no error.
+// stop bit, WriteTimeout 3000 (the milliseconds a write may wait for a device that takes no
+// data; a value that is not a positive number of milliseconds is the default too). The file's
+// Parity selector is not the parity code: 1 is even, 2 mark, 3 odd, 4 space, anything else none.
+// The StopBits selector is the code itself (0 one, 1 one and a half, 2 two); anything else is one
+// stop bit. Out-of-range selectors are no error.
 
 #include "ports/ProfileFile.h"
+#include "ports/SerialDevice.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +23,7 @@ struct PortSettings {
     std::uint32_t baudRate = 9600;
     std::uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
     std::uint8_t stopBits = 0; // 0 one, 1 one and a half, 2 two
+    int writeTimeoutMs = DefaultWriteTimeoutMs;
 };
 
 // A longer Device value is cut to its first this many bytes.

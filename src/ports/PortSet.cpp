@@ -26,7 +26,7 @@ bool PortSet::load() {
         ports_.push_back(std::make_unique<SerialPort>(layer_));
         const PortSettings settings = readPortSettings(profile, id);
         if (!ports_.back()->open(settings.device, settings.baudRate, settings.parity,
-                                 settings.stopBits)) {
+                                 settings.stopBits, settings.writeTimeoutMs)) {
             closeAll();
             return false;
         }

@@ -1,6 +1,9 @@
 #include "ports/SerialDevice.h"
 
+#include "files/UniqueFd.h"
+#include "ports/DeviceWait.h"
 #include "ports/NetworkDevice.h"
+#include "ports/StopRequest.h"
 #include "ports/TtyLineSettings.h"
 
 #include <cerrno>
@@ -10,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace cadentor {
@@ -48,50 +52,68 @@ std::string systemError(const std::string& path, int error) {
     return path + ": " + std::strerror(error);
 }
 
-// An open character device. For a tty this holds the flock and TIOCEXCL until destruction.
+// An open, non-blocking character device. For a tty this holds the flock and TIOCEXCL until
+// destruction.
 class SystemDevice final : public SerialDevice {
 public:
-    SystemDevice(int fd, std::string path, bool tty) : fd_(fd), path_(std::move(path)), tty_(tty) {}
+    SystemDevice(UniqueFd fd, std::string path, bool tty)
+        : fd_(std::move(fd)), path_(std::move(path)), tty_(tty) {}
+    // Output still queued is given the time a write has to go out, unless a stop was
+    // requested; only what is left then is dropped, so that closing (which on a serial line
+    // waits for the queue to drain) cannot hang on a stuck device.
     ~SystemDevice() override {
-        if (tty_)
-            ::ioctl(fd_, TIOCNXCL);
-        ::close(fd_); // releases the flock
-    }
+        if (!tty_)
+            return;
+        if (!drainQueue())
+            ::tcflush(fd_.get(), TCOFLUSH);
+        ::ioctl(fd_.get(), TIOCNXCL);
+    } // closing releases the flock
 
     bool configure(std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
                    std::string& error) override {
         if (!tty_)
             return true; // the null device and its kin have no line to set up
         std::string reason;
-        if (applyLineSettings(fd_, baudRate, parity, stopBits, reason))
+        if (applyLineSettings(fd_.get(), baudRate, parity, stopBits, reason))
             return true;
         error = path_ + ": " + reason;
         return false;
     }
 
-    bool write(const std::uint8_t* bytes, std::size_t count, std::string& error) override {
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::write(fd_, bytes + done, count - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                pollfd p{fd_, POLLOUT, 0};
-                if (::poll(&p, 1, -1) >= 0 || errno == EINTR)
-                    continue;
-            }
-            error = n == 0 ? path_ + ": the device took no bytes" : systemError(path_, errno);
-            return false;
-        }
-        return true;
+    bool write(const std::uint8_t* bytes, std::size_t count, int noProgressMs,
+               std::string& error) override {
+        noProgressMs_ = noProgressMs;
+        const WriteEnd end = writeWithin(fd_.get(), bytes, count, noProgressMs, ::write);
+        if (end == WriteEnd::Done)
+            return true;
+        const int reason = errno;
+        if (tty_ && end != WriteEnd::Failed)
+            ::tcflush(fd_.get(), TCOFLUSH); // the unsent rest would come out later, out of turn
+        error = path_ + ": " + writeEndText(end, noProgressMs, reason);
+        return false;
     }
 
 private:
-    int fd_;
+    // Waits while the output queue gets shorter, up to the last write's no-progress time for
+    // each step; true once it is empty. A pty shows no queue: what it took is on its way.
+    bool drainQueue() const {
+        int before = -1;
+        auto deadline = DeviceClock::now() + std::chrono::milliseconds(noProgressMs_);
+        for (;;) {
+            int queued = 0;
+            if (::ioctl(fd_.get(), TIOCOUTQ, &queued) != 0 || queued <= 0)
+                return true;
+            if (stopRequested() || msUntil(deadline) == 0)
+                return false;
+            if (before < 0 || queued < before)
+                deadline = DeviceClock::now() + std::chrono::milliseconds(noProgressMs_);
+            before = queued;
+            ::poll(nullptr, 0, 10);
+        }
+    }
+
+    UniqueFd fd_;
+    int noProgressMs_ = DefaultWriteTimeoutMs;
     std::string path_;
     bool tty_;
 };
@@ -106,16 +128,15 @@ public:
         if (isNetworkDevice(name))
             return openNetworkDevice(name, error);
         const std::string path = devicePath(name);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!fd) {
             error = errno == EBUSY ? busy(path) : systemError(path, errno);
             return nullptr;
         }
-        if (!claim(fd, path, error)) {
-            ::close(fd);
+        if (!claim(fd.get(), path, error))
             return nullptr;
-        }
-        return std::make_unique<SystemDevice>(fd, path, ::isatty(fd) == 1);
+        const bool tty = ::isatty(fd.get()) == 1;
+        return std::make_unique<SystemDevice>(std::move(fd), path, tty);
     }
 
 private:
@@ -123,9 +144,9 @@ private:
         return path + ": device is busy (held by another program)";
     }
 
-    // Checks that `fd` is a character device, takes a tty exclusively and makes writes
-    // synchronous. Regular files and the like are refused: writing port bytes over a file
-    // from its start would destroy it.
+    // Checks that `fd` is a character device and takes a tty exclusively. Regular files and
+    // the like are refused: writing port bytes over a file from its start would destroy it.
+    // The descriptor stays non-blocking: writes wait for the device with a deadline.
     static bool claim(int fd, const std::string& path, std::string& error) {
         struct stat info {};
         if (::fstat(fd, &info) != 0) {
@@ -153,13 +174,6 @@ private:
                 return false;
             }
         }
-        const int flags = ::fcntl(fd, F_GETFL);
-        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-            error = systemError(path, errno);
-            if (::isatty(fd) == 1)
-                ::ioctl(fd, TIOCNXCL);
-            return false;
-        }
         return true;
     }
 };
@@ -169,7 +183,7 @@ public:
     bool configure(std::uint32_t, std::uint8_t, std::uint8_t, std::string&) override {
         return true;
     }
-    bool write(const std::uint8_t*, std::size_t, std::string&) override { return true; }
+    bool write(const std::uint8_t*, std::size_t, int, std::string&) override { return true; }
 };
 
 class DryRunLayer final : public DeviceLayer {

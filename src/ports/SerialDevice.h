@@ -11,6 +11,11 @@
 // line. Anything else (a regular file, a directory, a pipe) is refused: writing port bytes over
 // a file from its start would destroy it.
 //
+// A write waits for a device that takes no data only so long: it gives up when no byte was
+// taken for its no-progress time, or within DeviceWait.h's StopCheckMs of a stop request, and
+// drops the unsent rest (see DeviceWait.h for the texts). Closing never hangs either: queued
+// output gets one more such time to go out, none after a stop request, and is then dropped.
+//
 // Every failure fills `error` with one line for the operator: the device path as opened and
 // the system's reason, for example "/dev/ttyUSB0: Permission denied".
 
@@ -21,6 +26,9 @@
 
 namespace cadentor {
 
+// How long a write may wait for a device that takes no data, unless Config.ini says otherwise.
+inline constexpr int DefaultWriteTimeoutMs = 3000;
+
 class SerialDevice {
 public:
     virtual ~SerialDevice() = default; // closes the device
@@ -29,8 +37,9 @@ public:
     virtual bool configure(std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
                            std::string& error) = 0;
     // Writes every byte, looping over short counts and interruptions. False when the device
-    // failed before taking them all.
-    virtual bool write(const std::uint8_t* bytes, std::size_t count, std::string& error) = 0;
+    // failed, or took no byte for `noProgressMs`, before taking them all.
+    virtual bool write(const std::uint8_t* bytes, std::size_t count, int noProgressMs,
+                       std::string& error) = 0;
 };
 
 class DeviceLayer {

@@ -11,10 +11,11 @@ SerialPort::~SerialPort() {
 }
 
 bool SerialPort::open(const std::string& deviceName, std::uint32_t baudRate, std::uint8_t parity,
-                      std::uint8_t stopBits) {
+                      std::uint8_t stopBits, int writeTimeoutMs) {
     close();
     deviceName_ = deviceName;
     baudRate_ = baudRate;
+    writeTimeoutMs_ = writeTimeoutMs > 0 ? writeTimeoutMs : DefaultWriteTimeoutMs;
     std::string error;
     device_ = layer_.open(deviceName, error);
     if (!device_) {
@@ -45,7 +46,7 @@ bool SerialPort::write(const std::uint8_t* bytes, std::uint32_t count) {
     if (!device_)
         return false;
     std::string error;
-    if (device_->write(bytes, count, error))
+    if (device_->write(bytes, count, writeTimeoutMs_, error))
         return true;
     raiseMessage(MessageId::PortWriteFailed, error);
     return false;

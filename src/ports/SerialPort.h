@@ -20,19 +20,21 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    virtual ~SerialPort();
+    ~SerialPort();
     // Message 3 when the device cannot be opened, message 2 when it refuses the settings;
-    // either way the port is idle afterwards and the result false.
-    virtual bool open(const std::string& deviceName, std::uint32_t baudRate, std::uint8_t parity,
-                      std::uint8_t stopBits);
-    virtual bool close();
-    // False without a message when not open; message 4 when the device fails or takes fewer
-    // bytes than given (the port stays open).
-    virtual bool write(const std::uint8_t* bytes, std::uint32_t count);
-    virtual const std::string& deviceName() const;
-    virtual std::uint32_t baudRate() const;
-    virtual std::uint8_t parity() const;
-    virtual std::uint8_t stopBits() const;
+    // either way the port is idle afterwards and the result false. A write gives up when the
+    // device takes no byte for `writeTimeoutMs`.
+    bool open(const std::string& deviceName, std::uint32_t baudRate, std::uint8_t parity,
+              std::uint8_t stopBits, int writeTimeoutMs = DefaultWriteTimeoutMs);
+    bool close();
+    // False without a message when not open; message 4 when the device fails, takes no data
+    // for the write time-out, or the write is given up on a stop request (the unsent rest is
+    // dropped; the port stays open).
+    bool write(const std::uint8_t* bytes, std::uint32_t count);
+    const std::string& deviceName() const;
+    std::uint32_t baudRate() const;
+    std::uint8_t parity() const;
+    std::uint8_t stopBits() const;
 
     bool isOpen() const { return device_ != nullptr; }
 
@@ -43,6 +45,7 @@ private:
     std::uint32_t baudRate_ = 9600;
     std::uint8_t parity_ = 0;
     std::uint8_t stopBits_ = 0;
+    int writeTimeoutMs_ = DefaultWriteTimeoutMs;
 };
 
 } // namespace cadentor

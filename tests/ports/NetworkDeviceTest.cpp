@@ -276,6 +276,23 @@ TEST_F(NetworkPorts, APeerThatWentAwayFailsTheNextWriteAndALoadConnectsAgain) {
     }
 }
 
+TEST_F(NetworkPorts, APeerThatTakesNoDataFailsTheWriteAfterTheTimeoutAndTheConnectionSendsNoMore) {
+    Loopback peer(false);
+    config({peer.url()}, "WriteTimeout=200\n");
+    ASSERT_TRUE(ports_.load());
+    const UniqueFd connection = peer.accept(); // and never read: the buffers fill up
+    EXPECT_FALSE(write(ports_, 0, std::string(64 << 20, 'x')));
+    EXPECT_EQ(lastDetail(), peer.url() + ": the device took no data for 200 ms");
+    // What follows would run into the command cut off: this connection sends nothing more.
+    EXPECT_FALSE(write(ports_, 0, "next"));
+    EXPECT_EQ(lastDetail(),
+              peer.url() + ": a command was cut off on this connection; Initialize connects again");
+    ASSERT_TRUE(ports_.load());
+    const UniqueFd again = peer.accept();
+    ASSERT_TRUE(write(ports_, 0, "ok"));
+    EXPECT_EQ(Loopback::read(again, 2), "ok");
+}
+
 TEST_F(NetworkPorts, AnswersFromThePeerAreDroppedAndNeverStallWrites) {
     Loopback peer(false);
     config({peer.url()});
