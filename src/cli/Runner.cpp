@@ -209,7 +209,8 @@ void SequenceRunner::printOutcome(int index) {
     bool done = event->status() == EventStatus::Done;
     writeAll(out_, eventLine(*event) + (done ? "\tDone\n" : "\tFailed\n"));
     if (!done && !event->failureReason().empty())
-        complain((event->portId() == OpenPortId ? "could not open " : "could not start ") +
+        complain((commandKind(event->portId()) == CommandKind::Open ? "could not open "
+                                                                    : "could not start ") +
                  event->name() + "\n  " + event->failureReason());
 }
 

@@ -2,8 +2,10 @@
 // One line of Command.def: a name, a port id and the bytes the name stands for.
 //
 // A byte command names a 0-based port of the PortSet and the bytes to write there; an exec
-// action carries ExecPortId and a command line; an open action carries OpenPortId and a target.
-// The port id is the only mark of the kind. Nothing is decoded: names and texts are bytes.
+// action carries ExecPortId and a command line; an open action carries OpenPortId and a target
+// (ports/PortId.h). Nothing is decoded: names and texts are bytes.
+
+#include "ports/PortId.h"
 
 #include <cstdint>
 #include <string>
@@ -11,10 +13,6 @@
 #include <vector>
 
 namespace cadentor {
-
-using PortId = std::uint32_t;
-inline constexpr PortId ExecPortId = 1023;
-inline constexpr PortId OpenPortId = 1024;
 
 using ByteStream = std::vector<std::uint8_t>;
 

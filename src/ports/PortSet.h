@@ -6,7 +6,7 @@
 // every port is open with its settings or the set is empty, after exactly one message. Between
 // loads the set does not change; a port whose write fails stays open.
 
-#include "commands/CommandDefinition.h"
+#include "ports/PortId.h"
 #include "ports/SerialDevice.h"
 #include "ports/SerialPort.h"
 

@@ -83,7 +83,7 @@ void EventSequence::sort() {
 }
 
 bool EventSequence::validPortId(PortId id) const {
-    return id < ports_->count() || id == ExecPortId || id == OpenPortId;
+    return id < ports_->count() || commandKind(id) != CommandKind::Send;
 }
 
 bool EventSequence::load(const std::string& path) {

@@ -18,14 +18,14 @@ bool SequenceEvent::execute() {
     const std::string_view text(reinterpret_cast<const char*>(bytes_), bytes_ ? byteCount_ : 0);
     bool ok = false;
     std::string whyNot;
-    switch (portId_) {
-    case ExecPortId:
+    switch (commandKind(portId_)) {
+    case CommandKind::Exec:
         ok = startProgram(text, &whyNot);
         break;
-    case OpenPortId:
+    case CommandKind::Open:
         ok = openTarget(text, &whyNot);
         break;
-    default:
+    case CommandKind::Send:
         ok = ports_->write(portId_, bytes_, byteCount_);
         break;
     }
@@ -43,10 +43,14 @@ const std::string& SequenceEvent::failureReason() const {
 }
 
 std::string SequenceEvent::portText() const {
-    if (portId_ == ExecPortId)
+    switch (commandKind(portId_)) {
+    case CommandKind::Exec:
         return "Exec";
-    if (portId_ == OpenPortId)
+    case CommandKind::Open:
         return "Open";
+    case CommandKind::Send:
+        break;
+    }
     const std::string* device = ports_->deviceName(portId_);
     return device ? *device : std::string();
 }

@@ -1,7 +1,7 @@
 // The desktop program's command line, as a process: --help and --version answer without a
 // display, bad usage is refused before Qt starts, and --dir gives the files the program opens.
 
-#include "cli/ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "messages/Messages.h"
 #include "support/Pty.h"
 #include "support/TempDir.h"

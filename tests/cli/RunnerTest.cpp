@@ -1,6 +1,6 @@
 // cadentor-run as a process: files in a temporary directory, ptys as the serial devices.
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "files/ProgramDirectory.h"
 #include "messages/Messages.h"
 #include "support/Pty.h"

@@ -1,7 +1,7 @@
 // cadentor-run against a device that takes no data: the write gives up after the port's
 // WriteTimeout, and a stop signal ends the run at once even inside such a write.
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "support/Pty.h"
 #include "support/TempDir.h"
 

@@ -1,7 +1,7 @@
 // cadentor-run left alone all day: stops that come at once, output nobody reads, problems that
 // show in the exit status, and runs that start again.
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "support/Pty.h"
 #include "support/TempDir.h"
 

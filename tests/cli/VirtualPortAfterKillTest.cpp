@@ -1,6 +1,6 @@
 // cadentor-vport after the program using its port was killed with SIGKILL.
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <csignal>

@@ -1,6 +1,6 @@
 // cadentor-vport's listeners on 127.0.0.1 as the network devices of cadentor-run.
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "files/UniqueFd.h"
 #include "support/TempDir.h"
 

@@ -1,6 +1,6 @@
 // cadentor-vport as a process: what a writer sends to its slaves shows up as hex lines.
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <csignal>
