@@ -4,17 +4,44 @@
 
 namespace cadentor {
 
+namespace {
+
+const char* word(Parity parity) {
+    switch (parity) {
+    case Parity::None:
+        break;
+    case Parity::Odd:
+        return "Odd";
+    case Parity::Even:
+        return "Even";
+    case Parity::Mark:
+        return "Mark";
+    case Parity::Space:
+        return "Space";
+    }
+    return "NoParity";
+}
+
+const char* word(StopBits stopBits) {
+    switch (stopBits) {
+    case StopBits::One:
+        break;
+    case StopBits::OneAndAHalf:
+        return "1.5bits";
+    case StopBits::Two:
+        return "2bits";
+    }
+    return "1bit";
+}
+
+} // namespace
+
 std::string portInformationText(const PortSet& ports) {
-    static const char* const parityWords[] = {"NoParity", "Odd", "Even", "Mark", "Space"};
-    static const char* const stopBitsWords[] = {"1bit", "1.5bits", "2bits"};
     std::string text;
     for (PortId id = 0; id < ports.count(); ++id) {
-        const std::string* name = ports.deviceName(id);
-        const std::uint8_t parity = ports.parity(id), stopBits = ports.stopBits(id);
-        text += (name ? *name : std::string()) + " : " +
-                std::to_string(static_cast<int>(ports.baudRate(id))) + " bps / " +
-                (parity < 5 ? parityWords[parity] : "") + " / " +
-                (stopBits < 3 ? stopBitsWords[stopBits] : "") + "\r\n";
+        const SerialPort& port = *ports.port(id);
+        text += port.deviceName() + " : " + std::to_string(port.baudRate()) + " bps / " +
+                word(port.parity()) + " / " + word(port.stopBits()) + "\r\n";
     }
     return text;
 }

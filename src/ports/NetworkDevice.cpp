@@ -177,7 +177,7 @@ public:
     NetworkDevice(UniqueFd fd, std::string name, bool udp)
         : fd_(std::move(fd)), name_(std::move(name)), udp_(udp) {}
 
-    bool configure(std::uint32_t, std::uint8_t, std::uint8_t, std::string&) override {
+    bool configure(std::uint32_t, Parity, StopBits, std::string&) override {
         return true; // a network peer has no line settings
     }
 

@@ -19,30 +19,37 @@ PortSettings readPortSettings(const ProfileFile& profile, unsigned portId) {
     if (settings.device.size() > MaxDeviceNameBytes)
         settings.device.resize(MaxDeviceNameBytes);
     settings.baudRate = static_cast<std::uint32_t>(profile.readInt(section, "BaudRate", 9600));
-    settings.parity = parityCodeFromSelector(profile.readInt(section, "Parity", 0));
-    settings.stopBits = stopBitCodeFromSelector(profile.readInt(section, "StopBits", 0));
+    settings.parity = parityFromSelector(profile.readInt(section, "Parity", 0));
+    settings.stopBits = stopBitsFromSelector(profile.readInt(section, "StopBits", 0));
     const int writeTimeoutMs = profile.readInt(section, "WriteTimeout", DefaultWriteTimeoutMs);
     settings.writeTimeoutMs = writeTimeoutMs > 0 ? writeTimeoutMs : DefaultWriteTimeoutMs;
     return settings;
 }
 
-std::uint8_t parityCodeFromSelector(int selector) {
+Parity parityFromSelector(int selector) {
     switch (selector) {
     case 1:
-        return 2; // even
+        return Parity::Even;
     case 2:
-        return 3; // mark
+        return Parity::Mark;
     case 3:
-        return 1; // odd
+        return Parity::Odd;
     case 4:
-        return 4; // space
+        return Parity::Space;
     default:
-        return 0; // none
+        return Parity::None;
     }
 }
 
-std::uint8_t stopBitCodeFromSelector(int selector) {
-    return selector >= 0 && selector <= 2 ? static_cast<std::uint8_t>(selector) : 0;
+StopBits stopBitsFromSelector(int selector) {
+    switch (selector) {
+    case 1:
+        return StopBits::OneAndAHalf;
+    case 2:
+        return StopBits::Two;
+    default:
+        return StopBits::One;
+    }
 }
 
 } // namespace cadentor

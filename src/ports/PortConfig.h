@@ -5,9 +5,9 @@
 // Missing keys take their defaults: Require 1, Device "COM<N+1>", BaudRate 9600, no parity, one
 // stop bit, WriteTimeout 3000 (the milliseconds a write may wait for a device that takes no
 // data; a value that is not a positive number of milliseconds is the default too). The file's
-// Parity selector is not the parity code: 1 is even, 2 mark, 3 odd, 4 space, anything else none.
-// The StopBits selector is the code itself (0 one, 1 one and a half, 2 two); anything else is one
-// stop bit. Out-of-range selectors are no error.
+// Parity selector: 1 is even, 2 mark, 3 odd, 4 space, anything else none. The StopBits
+// selector: 0 one, 1 one and a half, 2 two; anything else is one stop bit. Out-of-range selectors
+// are no error.
 
 #include "ports/ProfileFile.h"
 #include "ports/SerialDevice.h"
@@ -21,8 +21,8 @@ namespace cadentor {
 struct PortSettings {
     std::string device;
     std::uint32_t baudRate = 9600;
-    std::uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    std::uint8_t stopBits = 0; // 0 one, 1 one and a half, 2 two
+    Parity parity = Parity::None;
+    StopBits stopBits = StopBits::One;
     int writeTimeoutMs = DefaultWriteTimeoutMs;
 };
 
@@ -38,7 +38,7 @@ int readRequire(const ProfileFile& profile);
 // The settings of section Port<portId>.
 PortSettings readPortSettings(const ProfileFile& profile, unsigned portId);
 
-std::uint8_t parityCodeFromSelector(int selector);
-std::uint8_t stopBitCodeFromSelector(int selector);
+Parity parityFromSelector(int selector);
+StopBits stopBitsFromSelector(int selector);
 
 } // namespace cadentor

@@ -57,20 +57,8 @@ bool PortSet::write(PortId id, const std::uint8_t* bytes, std::uint32_t count) {
     return ports_[id]->write(bytes, count);
 }
 
-const std::string* PortSet::deviceName(PortId id) const {
-    return id < count() ? &ports_[id]->deviceName() : nullptr;
-}
-
-std::uint32_t PortSet::baudRate(PortId id) const {
-    return id < count() ? ports_[id]->baudRate() : 0;
-}
-
-std::uint8_t PortSet::parity(PortId id) const {
-    return id < count() ? ports_[id]->parity() : 255;
-}
-
-std::uint8_t PortSet::stopBits(PortId id) const {
-    return id < count() ? ports_[id]->stopBits() : 255;
+const SerialPort* PortSet::port(PortId id) const {
+    return id < count() ? ports_[id].get() : nullptr;
 }
 
 } // namespace cadentor

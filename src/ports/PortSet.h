@@ -23,18 +23,16 @@ public:
     PortSet(const PortSet&) = delete;
     PortSet& operator=(const PortSet&) = delete;
 
-    virtual ~PortSet();
+    ~PortSet();
     // Message 10 for a negative Require, else the message of the port that failed to open.
-    virtual bool load();
-    virtual bool closeAll();
-    virtual std::uint32_t count() const;
+    bool load();
+    bool closeAll();
+    std::uint32_t count() const;
     // Message 11 and nothing written for an id not below count(); else SerialPort::write.
-    virtual bool write(PortId id, const std::uint8_t* bytes, std::uint32_t count);
-    // Null for an id not below count().
-    virtual const std::string* deviceName(PortId id) const;
-    virtual std::uint32_t baudRate(PortId id) const; // 0 for an id not below count()
-    virtual std::uint8_t parity(PortId id) const;    // 255 for an id not below count()
-    virtual std::uint8_t stopBits(PortId id) const;  // 255 for an id not below count()
+    bool write(PortId id, const std::uint8_t* bytes, std::uint32_t count);
+    // The port with this id, for its device name and settings; null for an id not below
+    // count().
+    const SerialPort* port(PortId id) const;
 
 private:
     DeviceLayer& layer_;

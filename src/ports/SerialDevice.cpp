@@ -69,7 +69,7 @@ public:
         ::ioctl(fd_.get(), TIOCNXCL);
     } // closing releases the flock
 
-    bool configure(std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+    bool configure(std::uint32_t baudRate, Parity parity, StopBits stopBits,
                    std::string& error) override {
         if (!tty_)
             return true; // the null device and its kin have no line to set up
@@ -180,9 +180,7 @@ private:
 
 class DryRunDevice final : public SerialDevice {
 public:
-    bool configure(std::uint32_t, std::uint8_t, std::uint8_t, std::string&) override {
-        return true;
-    }
+    bool configure(std::uint32_t, Parity, StopBits, std::string&) override { return true; }
     bool write(const std::uint8_t*, std::size_t, int, std::string&) override { return true; }
 };
 

@@ -19,6 +19,8 @@
 // Every failure fills `error` with one line for the operator: the device path as opened and
 // the system's reason, for example "/dev/ttyUSB0: Permission denied".
 
+#include "ports/LineSettings.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -34,7 +36,7 @@ public:
     virtual ~SerialDevice() = default; // closes the device
     // Changes only speed, parity, parity checking, stop bits and 8 data bits, turns output
     // processing off, and checks that the device took it. False when refused.
-    virtual bool configure(std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+    virtual bool configure(std::uint32_t baudRate, Parity parity, StopBits stopBits,
                            std::string& error) = 0;
     // Writes every byte, looping over short counts and interruptions. False when the device
     // failed, or took no byte for `noProgressMs`, before taking them all.

@@ -10,8 +10,8 @@ SerialPort::~SerialPort() {
     close();
 }
 
-bool SerialPort::open(const std::string& deviceName, std::uint32_t baudRate, std::uint8_t parity,
-                      std::uint8_t stopBits, int writeTimeoutMs) {
+bool SerialPort::open(const std::string& deviceName, std::uint32_t baudRate, Parity parity,
+                      StopBits stopBits, int writeTimeoutMs) {
     close();
     deviceName_ = deviceName;
     baudRate_ = baudRate;
@@ -37,8 +37,8 @@ bool SerialPort::close() {
     device_.reset();
     deviceName_ = "NUL";
     baudRate_ = 9600;
-    parity_ = 0;
-    stopBits_ = 0;
+    parity_ = Parity::None;
+    stopBits_ = StopBits::One;
     return true;
 }
 
@@ -58,10 +58,10 @@ const std::string& SerialPort::deviceName() const {
 std::uint32_t SerialPort::baudRate() const {
     return baudRate_;
 }
-std::uint8_t SerialPort::parity() const {
+Parity SerialPort::parity() const {
     return parity_;
 }
-std::uint8_t SerialPort::stopBits() const {
+StopBits SerialPort::stopBits() const {
     return stopBits_;
 }
 

@@ -41,31 +41,27 @@ std::uint32_t outputSpeed(const termios2& t) {
     return 0;
 }
 
-tcflag_t parityBits(std::uint8_t parity) {
+tcflag_t parityBits(Parity parity) {
     switch (parity) {
-    case 1: // odd
+    case Parity::None:
+        break;
+    case Parity::Odd:
         return PARENB | PARODD;
-    case 2: // even
+    case Parity::Even:
         return PARENB;
-    case 3: // mark
+    case Parity::Mark:
         return PARENB | CMSPAR | PARODD;
-    case 4: // space
+    case Parity::Space:
         return PARENB | CMSPAR;
-    default:
-        return 0;
     }
+    return 0;
 }
 
-bool unsupported(std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
-                 std::string& reason) {
+bool unsupported(std::uint32_t baudRate, StopBits stopBits, std::string& reason) {
     if (baudRate == 0 || baudRate > 0x7fffffffu)
         reason = "speed " + std::to_string(baudRate) + " not supported";
-    else if (parity > 4)
-        reason = "parity code " + std::to_string(parity) + " not supported";
-    else if (stopBits == 1)
+    else if (stopBits == StopBits::OneAndAHalf)
         reason = "1.5 stop bits not supported with 8 data bits";
-    else if (stopBits > 2)
-        reason = "stop-bit code " + std::to_string(stopBits) + " not supported";
     else
         return false;
     return true;
@@ -73,9 +69,9 @@ bool unsupported(std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopB
 
 } // namespace
 
-bool applyLineSettings(int fd, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+bool applyLineSettings(int fd, std::uint32_t baudRate, Parity parity, StopBits stopBits,
                        std::string& reason) {
-    if (unsupported(baudRate, parity, stopBits, reason))
+    if (unsupported(baudRate, stopBits, reason))
         return false;
 
     termios2 wanted{};
@@ -85,10 +81,10 @@ bool applyLineSettings(int fd, std::uint32_t baudRate, std::uint8_t parity, std:
     }
     const tcflag_t speed = speedBits(baudRate);
     wanted.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT) | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
-    wanted.c_cflag |= speed | CS8 | parityBits(parity) | (stopBits == 2 ? CSTOPB : 0);
+    wanted.c_cflag |= speed | CS8 | parityBits(parity) | (stopBits == StopBits::Two ? CSTOPB : 0);
     if (speed == BOTHER)
         wanted.c_ospeed = wanted.c_ispeed = baudRate;
-    if (parity != 0)
+    if (parity != Parity::None)
         wanted.c_iflag |= INPCK;
     else
         wanted.c_iflag &= ~INPCK;

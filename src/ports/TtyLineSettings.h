@@ -9,16 +9,18 @@
 // Everything else stays as read. It then reads the settings back and refuses what the device
 // did not keep. A pseudo-terminal forces CS8 and drops PARENB, so those two are not compared.
 
+#include "ports/LineSettings.h"
+
 #include <cstdint>
 #include <string>
 
 namespace cadentor {
 
 // True when the device took the settings. False with `reason` (no device path) when they are
-// not supported (speed 0 or above 2^31 - 1, an unknown parity or stop-bit code, 1.5 stop bits,
-// which do not exist with 8 data bits), when the device failed (the system's error text), or
+// not supported (speed 0 or above 2^31 - 1, 1.5 stop bits, which do not exist with 8 data
+// bits), when the device failed (the system's error text), or
 // when it did not keep them (for example "speed 12345 not taken").
-bool applyLineSettings(int fd, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
+bool applyLineSettings(int fd, std::uint32_t baudRate, Parity parity, StopBits stopBits,
                        std::string& reason);
 
 } // namespace cadentor

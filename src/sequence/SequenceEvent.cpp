@@ -51,8 +51,8 @@ std::string SequenceEvent::portText() const {
     case CommandKind::Send:
         break;
     }
-    const std::string* device = ports_->deviceName(portId_);
-    return device ? *device : std::string();
+    const SerialPort* port = ports_->port(portId_);
+    return port ? port->deviceName() : std::string();
 }
 
 } // namespace cadentor

@@ -157,7 +157,7 @@ TEST(NetworkDeviceNames, AreRecognisedAndMalformedOnesRefusedWithTheReason) {
         for (DeviceLayer* layer : {&DeviceLayer::system(), &DeviceLayer::dryRun()}) {
             test::RecordingReporter reporter;
             SerialPort port(*layer);
-            EXPECT_FALSE(port.open(name, 9600, 0, 0));
+            EXPECT_FALSE(port.open(name, 9600, Parity::None, StopBits::One));
             EXPECT_THAT(reporter.ids(), ElementsAre(MessageId::PortOpenFailed)) << name;
             if (!reporter.reports().empty()) {
                 EXPECT_EQ(reporter.reports()[0].detail, name + ": " + reason);
@@ -176,7 +176,7 @@ TEST_F(NetworkPorts, TcpBytesArriveExactlyWhateverTheLineSettings) {
     const UniqueFd first = peer.accept(), second = peer.accept(), third = peer.accept(),
                    fourth = peer.accept();
     ASSERT_TRUE(fourth);
-    EXPECT_EQ(*ports_.deviceName(1), peer.url("localhost")); // shown as configured
+    EXPECT_EQ(ports_.port(1)->deviceName(), peer.url("localhost")); // shown as configured
     std::string bytes("\x0a\x0d\x00\xff", 4);
     for (int i = 0; i < 300000; ++i)
         bytes.push_back(static_cast<char>(i * 7 % 256));

@@ -54,8 +54,9 @@ protected:
         return ProfileFile::load(configFilePath());
     }
     static std::string describe(const PortSettings& s) {
-        return s.device + " " + std::to_string(s.baudRate) + " " + std::to_string(s.parity) + " " +
-               std::to_string(s.stopBits);
+        return s.device + " " + std::to_string(s.baudRate) + " " +
+               std::to_string(static_cast<int>(s.parity)) + " " +
+               std::to_string(static_cast<int>(s.stopBits));
     }
 
     test::TempDir dir_;

@@ -37,7 +37,8 @@ TEST(SerialPortOnAPty, TheSettingsReachTheDeviceAndNothingElseChanges) {
         before.c_cc[VSTART] = 0x05;
         ASSERT_EQ(::tcsetattr(pty.slaveFd(), TCSANOW, &before), 0);
         SerialPort port;
-        ASSERT_TRUE(port.open(pty.slavePath(), c.baudRate, c.parity, c.stopBits)) << c.baudRate;
+        ASSERT_TRUE(port.open(pty.slavePath(), c.baudRate, Parity{c.parity}, StopBits{c.stopBits}))
+            << c.baudRate;
         const termios t = pty.slaveSettings();
         EXPECT_EQ(test::ttyOutputSpeed(pty.slaveFd()), c.baudRate);
         EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), c.parityFlags) << c.baudRate;
@@ -60,7 +61,7 @@ TEST(SerialPortOnAPty, ADeviceAnotherProgramHoldsIsBusy) {
         ASSERT_EQ(byFlock ? ::flock(other, LOCK_EX | LOCK_NB) : ::ioctl(other, TIOCEXCL), 0);
         test::RecordingReporter reporter;
         SerialPort port;
-        EXPECT_FALSE(port.open(pty.slavePath(), 9600, 0, 0));
+        EXPECT_FALSE(port.open(pty.slavePath(), 9600, Parity::None, StopBits::One));
         EXPECT_THAT(reporter.ids(), ElementsAre(MessageId::PortOpenFailed));
         EXPECT_EQ(reporter.reports()[0].detail,
                   pty.slavePath() + ": device is busy (held by another program)");
@@ -89,20 +90,20 @@ TEST(SerialPortDevices, RefusalsAreOneMessageWithTheReasonAndLeaveThePortIdle) {
           Case{"", 9600, 0, 0, MessageId::PortOpenFailed, "no device name given"},
           Case{tty, 9600, 0, 1, MessageId::PortSetupFailed, tty + ": 1.5 stop bits"},
           Case{tty, 0, 0, 0, MessageId::PortSetupFailed, tty + ": speed 0"},
-          Case{tty, 4294967295u, 0, 0, MessageId::PortSetupFailed, tty + ": speed 4294967295"},
-          Case{tty, 9600, 5, 0, MessageId::PortSetupFailed, tty + ": parity code 5"},
-          Case{tty, 9600, 0, 3, MessageId::PortSetupFailed, tty + ": stop-bit code 3"}}) {
+          Case{tty, 4294967295u, 0, 0, MessageId::PortSetupFailed, tty + ": speed 4294967295"}}) {
         test::RecordingReporter reporter;
         SerialPort port;
-        EXPECT_FALSE(port.open(c.device, c.baudRate, c.parity, c.stopBits));
+        EXPECT_FALSE(port.open(c.device, c.baudRate, Parity{c.parity}, StopBits{c.stopBits}));
         ASSERT_THAT(reporter.ids(), ElementsAre(c.id)) << c.detail;
         EXPECT_THAT(reporter.reports()[0].detail, HasSubstr(c.detail));
         EXPECT_FALSE(port.isOpen()); // idle, as a port that never opened
         EXPECT_EQ(port.deviceName(), "NUL");
         EXPECT_EQ(port.baudRate(), 9600u);
-        EXPECT_EQ(port.parity() + port.stopBits(), 0);
+        EXPECT_EQ(port.parity(), Parity::None);
+        EXPECT_EQ(port.stopBits(), StopBits::One);
         if (c.device == tty) {
-            EXPECT_TRUE(SerialPort().open(tty, 9600, 0, 0)) << "the refused device was kept";
+            EXPECT_TRUE(SerialPort().open(tty, 9600, Parity::None, StopBits::One))
+                << "the refused device was kept";
         }
     }
 }
@@ -110,8 +111,9 @@ TEST(SerialPortDevices, RefusalsAreOneMessageWithTheReasonAndLeaveThePortIdle) {
 TEST(SerialPortDevices, TheNullDeviceTakesAnySettingsAndEveryWrite) {
     test::RecordingReporter reporter;
     SerialPort a, b, closed;
-    ASSERT_TRUE(a.open("NUL", 250000, 3, 1));
-    ASSERT_TRUE(b.open("nul", 9600, 0, 0)); // the null device is not held exclusively
+    ASSERT_TRUE(a.open("NUL", 250000, Parity::Mark, StopBits::OneAndAHalf));
+    ASSERT_TRUE(b.open("nul", 9600, Parity::None,
+                       StopBits::One)); // the null device is not held exclusively
     const std::uint8_t byte = 0x41;
     EXPECT_TRUE(a.write(&byte, 1));
     EXPECT_FALSE(closed.write(&byte, 1)); // a port that is not open fails without a message
