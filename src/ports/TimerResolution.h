@@ -10,7 +10,7 @@ public:
     TimerResolution();
     TimerResolution(const TimerResolution&) = delete;
     TimerResolution& operator=(const TimerResolution&) = delete;
-    virtual ~TimerResolution();
+    ~TimerResolution();
 
 private:
     unsigned long previousSlack_ = 0;

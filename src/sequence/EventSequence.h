@@ -52,7 +52,7 @@ public:
     // just before it); Finished when no event is left. Once the process-wide stop request is
     // made (ports/StopRequest.h) it executes no further event and returns as at an event not
     // yet due, so a stop signal ends even a burst of thousands of events at one instant.
-    virtual RunOutcome runDue();
+    RunOutcome runDue();
     // Moves `position` to `index`, pauses the clock at the event's time code and executes it.
     // False with nothing changed for an index outside the list.
     bool executeAt(int index);
