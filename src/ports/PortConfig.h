@@ -7,6 +7,7 @@
 // space, anything else none. The StopBits selector is the code itself (0 one, 1 one and a
 // half, 2 two); anything else is one stop bit. Out-of-range selectors are no error.
 
+#include "commands/CommandDefinition.h"
 #include "ports/ProfileFile.h"
 
 #include <cstddef>
@@ -21,6 +22,10 @@ struct PortSettings {
     std::uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
     std::uint8_t stopBits = 0; // 0 one, 1 one and a half, 2 two
 };
+
+// The most ports a set can hold: port ids lie below ExecPortId (1023), since 1023 and 1024
+// name the exec and open actions. A larger Require is reported like a negative one.
+inline constexpr std::uint32_t MaxPortCount = ExecPortId;
 
 // A longer Device value is cut to its first this many bytes.
 inline constexpr std::size_t MaxDeviceNameBytes = 259;
