@@ -71,6 +71,14 @@ std::optional<RowColours> EventListModel::getRowColours(int row) const {
     return coloursFor(event->status());
 }
 
+const std::string* EventListModel::getFailureReason(int row) const {
+    const SequenceEvent* event =
+        row >= 0 && row < sequence_.count() ? sequence_.eventAt(row) : nullptr;
+    if (!event || event->status() != EventStatus::Failed || event->failureReason().empty())
+        return nullptr;
+    return &event->failureReason();
+}
+
 int EventListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : itemCount_;
 }
@@ -84,9 +92,14 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         if (std::optional<std::string> text = getCellText(index.row(), index.column()))
             return decodeBytes(*text);
+        return {};
+    case Qt::ToolTipRole:
+        if (std::optional<std::string> text = getCellText(index.row(), index.column())) {
+            const std::string* reason = getFailureReason(index.row());
+            return reason ? decodeBytes(*text) + '\n' + decodeBytes(*reason) : decodeBytes(*text);
+        }
         return {};
     case Qt::ForegroundRole:
         if (std::optional<RowColours> colours = getRowColours(index.row()))

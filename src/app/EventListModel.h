@@ -1,6 +1,7 @@
 #pragma once
 // The event list as a virtual table: three columns (time code, port, event name) whose texts and
-// row colours are asked of the EventSequence whenever the view paints a cell.
+// row colours are asked of the EventSequence whenever the view paints a cell. A cell's tooltip
+// is its text, followed on a failed row by the reason the failure kept.
 //
 // The row count is the list's item count, set by setItemCount() after every operation that
 // replaces the events; a row the sequence no longer holds answers with nothing, so a repaint in
@@ -39,6 +40,9 @@ public:
     std::optional<std::string> getCellText(int row, int column) const;
     // The colours of a row by its event's status; nothing for a row outside the list.
     std::optional<RowColours> getRowColours(int row) const;
+    // Why the row's event failed, for its tooltip below the cell text: null unless the event
+    // is Failed and kept a reason (an exec or open that did not start; see SequenceEvent).
+    const std::string* getFailureReason(int row) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -36,8 +36,9 @@ constexpr const char* usage =
     "Command.def and the ports of Config.ini, and prints one line per executed event:\n"
     "TIME, PORT, NAME and Done or Failed, separated by tabs.\n"
     "\n"
-    "  --dir DIR       read Config.ini and Command.def in DIR (default: the directory of\n"
-    "                  this program)\n"
+    "  --dir DIR       read Config.ini and Command.def in DIR (default: the program's own\n"
+    "                  directory when it holds either file, otherwise\n"
+    "                  $XDG_CONFIG_HOME/cadentor, normally ~/.config/cadentor)\n"
     "  --skip-errors   pass over an event that fails and go on\n"
     "  --loop          after the last event start again from 0:00, the ports kept open,\n"
     "                  until stopped or (without --skip-errors) an event fails; a pass\n"
@@ -120,7 +121,7 @@ struct Options {
     bool commandList = false;
     bool help = false;
     bool version = false;
-    std::string directory; // empty: the directory of the executable
+    std::string directory; // empty: programDirectory()'s own choice
     std::string sequencePath;
 };
 

@@ -9,6 +9,7 @@
 // selector: 0 one, 1 one and a half, 2 two; anything else is one stop bit. Out-of-range selectors
 // are no error.
 
+#include "ports/PortId.h"
 #include "ports/ProfileFile.h"
 #include "ports/SerialDevice.h"
 
@@ -25,6 +26,10 @@ struct PortSettings {
     StopBits stopBits = StopBits::One;
     int writeTimeoutMs = DefaultWriteTimeoutMs;
 };
+
+// The most ports a set can hold: port ids lie below ExecPortId (1023), since 1023 and 1024
+// name the exec and open actions. A larger Require is reported like a negative one.
+inline constexpr std::uint32_t MaxPortCount = ExecPortId;
 
 // A longer Device value is cut to its first this many bytes.
 inline constexpr std::size_t MaxDeviceNameBytes = 259;

@@ -4,6 +4,8 @@
 #include "ports/PortConfig.h"
 #include "ports/ProfileFile.h"
 
+#include <new>
+
 namespace cadentor {
 
 PortSet::PortSet(DeviceLayer& layer) : layer_(layer) {}
@@ -14,24 +16,42 @@ PortSet::~PortSet() {
 
 bool PortSet::load() {
     closeAll();
-    const std::string path = configFilePath();
-    const ProfileFile profile = ProfileFile::load(path);
-    const int require = readRequire(profile);
-    if (require < 0) {
-        raiseMessage(MessageId::BadPortCount, path + ": Require=" + std::to_string(require));
-        closeAll();
-        return false;
-    }
-    for (unsigned id = 0; id < static_cast<unsigned>(require); ++id) {
-        ports_.push_back(std::make_unique<SerialPort>(layer_));
-        const PortSettings settings = readPortSettings(profile, id);
-        if (!ports_.back()->open(settings.device, settings.baudRate, settings.parity,
-                                 settings.stopBits, settings.writeTimeoutMs)) {
+    std::string path;
+    // Nothing here may end the program: memory that runs out while reading the file or making
+    // the ports is reported as the file's failure and leaves the set empty.
+    try {
+        path = configFilePath();
+        ProfileFile profile;
+        std::string error;
+        if (!ProfileFile::load(path, profile, error)) {
+            raiseMessage(MessageId::BadPortCount, error);
+            return false;
+        }
+        const int require = readRequire(profile);
+        if (require < 0 || require > static_cast<int>(MaxPortCount)) {
+            raiseMessage(
+                MessageId::BadPortCount,
+                path + ": Require=" + std::to_string(require) +
+                    (require < 0 ? "" : " (at most " + std::to_string(MaxPortCount) + " ports)"));
             closeAll();
             return false;
         }
+        ports_.reserve(static_cast<std::size_t>(require));
+        for (unsigned id = 0; id < static_cast<unsigned>(require); ++id) {
+            ports_.push_back(std::make_unique<SerialPort>(layer_));
+            const PortSettings settings = readPortSettings(profile, id);
+            if (!ports_.back()->open(settings.device, settings.baudRate, settings.parity,
+                                     settings.stopBits, settings.writeTimeoutMs)) {
+                closeAll();
+                return false;
+            }
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        closeAll();
+        raiseMessage(MessageId::BadPortCount, path + ": not enough memory to open the ports");
+        return false;
     }
-    return true;
 }
 
 bool PortSet::closeAll() {

@@ -3,7 +3,9 @@
 //
 // load() rebuilds the whole set: it closes every port, reads programDirectory()/Config.ini once,
 // and opens ports 0 .. Require-1 in order, stopping at the first failure. Afterwards either
-// every port is open with its settings or the set is empty, after exactly one message. Between
+// every port is open with its settings or the set is empty, after exactly one message. A
+// Config.ini that is absent gives the defaults (one port, COM1); one that exists but cannot be
+// read opens no port at all, so that a show never goes to a device nobody configured. Between
 // loads the set does not change; a port whose write fails stays open.
 
 #include "ports/PortId.h"
@@ -24,7 +26,9 @@ public:
     PortSet& operator=(const PortSet&) = delete;
 
     ~PortSet();
-    // Message 10 for a negative Require, else the message of the port that failed to open.
+    // Message 10 when Config.ini exists but cannot be read, for a Require below 0 or above
+    // MaxPortCount, and when memory runs out (the detail says which, with the file's name);
+    // else the message of the port that failed to open. Never throws.
     bool load();
     bool closeAll();
     std::uint32_t count() const;

@@ -2,7 +2,10 @@
 
 #include "files/TextFile.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <new>
+#include <sys/stat.h>
 
 namespace cadentor {
 namespace {
@@ -68,11 +71,31 @@ ProfileFile ProfileFile::parse(std::string_view text) {
     return profile;
 }
 
+bool ProfileFile::load(const std::string& path, ProfileFile& profile, std::string& error) {
+    profile = {};
+    struct stat info {};
+    // Only a name that is not there at all is an absent file; a link to nothing is there.
+    if (::lstat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR))
+        return true;
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        return true;
+    std::string data;
+    if (!readWholeFile(path, data, error))
+        return false;
+    try {
+        profile = parse(data);
+    } catch (const std::bad_alloc&) {
+        error = path + ": not enough memory to load the file (" + formatFileSize(data.size()) + ")";
+        return false;
+    }
+    return true;
+}
+
 ProfileFile ProfileFile::load(const std::string& path) {
-    std::string data, ignored;
-    if (!readWholeFile(path, data, ignored))
-        return {};
-    return parse(data);
+    ProfileFile profile;
+    std::string ignored;
+    load(path, profile, ignored);
+    return profile;
 }
 
 const std::string* ProfileFile::find(std::string_view section, std::string_view key) const {

@@ -20,8 +20,12 @@ public:
     ProfileFile() = default; // holds no values: every lookup gives its default
 
     static ProfileFile parse(std::string_view text);
-    // Reads `path` whole. A missing, unreadable or empty file gives an empty profile; it is
-    // never an error.
+    // Reads `path` whole into `profile`. A file that does not exist, or is empty, gives an empty
+    // profile and true. A file that exists but cannot be read (a directory, no permission, too
+    // large for the memory at hand, a link to nothing) gives false with `error` naming the file
+    // and the reason, such as "/dir/Config.ini: Is a directory"; `profile` is then empty.
+    static bool load(const std::string& path, ProfileFile& profile, std::string& error);
+    // As above, taking every problem for an absent file.
     static ProfileFile load(const std::string& path);
 
     // The value as written (stripped), or null when the section or key is absent.

@@ -130,7 +130,7 @@ public:
         const std::string path = devicePath(name);
         UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         if (!fd) {
-            error = errno == EBUSY ? busy(path) : systemError(path, errno);
+            error = errno == EBUSY ? busy(path) : openFailureDetail(path, errno);
             return nullptr;
         }
         if (!claim(fd.get(), path, error))
@@ -214,6 +214,11 @@ std::string devicePath(const std::string& name) {
     if (name.find('/') == std::string::npos)
         return "/dev/" + name;
     return name;
+}
+
+std::string openFailureDetail(const std::string& path, int error) {
+    return systemError(path, error) +
+           (error == EACCES ? " (is the user in the dialout group?)" : "");
 }
 
 } // namespace cadentor

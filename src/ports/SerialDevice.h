@@ -59,4 +59,9 @@ public:
 // /dev/ttyS(n-1), NUL is /dev/null, a name without '/' lies under /dev/, anything else is a path.
 std::string devicePath(const std::string& name);
 
+// The detail of a device at `path` that did not open with errno `error`: the path and the
+// system's reason, and for EACCES a hint at the group that serial devices belong to, as in
+// "/dev/ttyUSB0: Permission denied (is the user in the dialout group?)".
+std::string openFailureDetail(const std::string& path, int error);
+
 } // namespace cadentor
