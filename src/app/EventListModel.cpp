@@ -33,10 +33,6 @@ void EventListModel::setItemCount(int count) {
     endResetModel();
 }
 
-void EventListModel::refreshAll() {
-    refreshRows(0, itemCount_ - 1);
-}
-
 void EventListModel::refreshRows(int first, int last) {
     first = std::max(first, 0);
     last = std::min(last, itemCount_ - 1);

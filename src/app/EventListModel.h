@@ -30,8 +30,6 @@ public:
     // Sets the number of rows and makes the view ask again for every visible cell.
     void setItemCount(int count);
     int itemCount() const { return itemCount_; }
-    // Repaints every row without changing the count.
-    void refreshAll();
     // Repaints the rows first..last (clipped to the list).
     void refreshRows(int first, int last);
 
