@@ -31,7 +31,8 @@ TEST(DeviceAccess, ARefusedDeviceHintsAtTheDialoutGroup) {
         [&] {
             test::RecordingReporter reporter;
             SerialPort port;
-            if (port.open(pty.slavePath(), 9600, Parity::None, StopBits::One) || reporter.reports().size() != 1)
+            if (port.open(pty.slavePath(), 9600, Parity::None, StopBits::One) ||
+                reporter.reports().size() != 1)
                 return std::string("opened");
             return std::to_string(static_cast<unsigned>(reporter.reports()[0].id)) + " " +
                    reporter.reports()[0].detail;
