@@ -7,7 +7,8 @@
 // The same events are then sent by a naive script, a bash loop that prints each event's bytes
 // to the slave and sleeps the interval in between, so the figures can be compared on the same
 // machine under the same load. Two variants: steady (one event every 5 ms) and bursts (50
-// events at the same time code, bursts 50 ms apart).
+// events at the same time code, bursts 50 ms apart). Last, how soon SIGTERM ends a run whose
+// device takes no data (a pty nobody reads) while a write waits for it.
 //
 // usage: cadentor-timing-bench [--runner PATH] [--events N] [--no-baseline]
 
@@ -129,12 +130,14 @@ struct Measurement {
     double cpuS = 0;
 };
 
-pid_t spawn(const std::vector<std::string>& argv, bool quietStdout) {
+pid_t spawn(const std::vector<std::string>& argv, bool quietStdout, bool quietStderr = false) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (quietStdout)
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (quietStderr)
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -339,6 +342,46 @@ void printRow(const std::string& variant, const std::string& program, const Meas
     std::fflush(stdout);
 }
 
+// SIGTERM to exit of cadentor-run inside a write to a device that takes no data, in ms, over
+// `runs` runs with a fresh pty each; the write time-out is far longer than any of them.
+void measureStopInAStuckWrite(const std::string& runner, const std::string& dir, int runs) {
+    std::string block;
+    for (int i = 0; i < 256; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", i);
+        block += hex;
+    }
+    std::ofstream(dir + "/Command.def") << "Block: 0:" << block << "\n";
+    {
+        std::ofstream sequence(dir + "/stuck.txt");
+        for (int i = 0; i < 400; ++i) // 100 KB: far more than a pty takes unread
+            sequence << "0:0 Block\n";
+    }
+    std::vector<double> ms;
+    int wrongExits = 0;
+    for (int run = 0; run < runs; ++run) {
+        cadentor::PtyPair pty;
+        std::string error;
+        if (!cadentor::openPtyPair(pty, true, error))
+            fail(error);
+        std::ofstream(dir + "/Config.ini")
+            << "[Port0]\nDevice=" << pty.slavePath << "\nWriteTimeout=600000\n";
+        const pid_t pid = spawn({runner, "--dir", dir, dir + "/stuck.txt"}, true, true);
+        ::usleep(400000); // the pty is full long before this
+        const std::uint64_t start = nowNs();
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ms.push_back((nowNs() - start) / 1e6);
+        wrongExits += !(WIFEXITED(status) && WEXITSTATUS(status) == 143);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf(
+        "\nstop inside a stuck write (SIGTERM to exit, %d runs): median %.2f ms, max %.2f ms"
+        "%s\n",
+        runs, ms[ms.size() / 2], ms.back(), wrongExits ? ", SOME EXITS NOT 143" : "");
+}
+
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string a, b, c;
@@ -469,6 +512,7 @@ int main(int argc, char** argv) {
             printRow(variant.name, "bash + sleep", naive, analyse(naive, expected, due));
         }
     }
+    measureStopInAStuckWrite(runner, dir, 10);
     std::printf("\nload average after: %s\n", loadAverage().c_str());
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
