@@ -63,11 +63,12 @@ TEST_F(SequenceLoading, TheFirstBadLineEmptiesTheSequenceWithOneMessage) {
 }
 
 TEST_F(SequenceLoading, CommandListHasEveryCommandInTableOrderOrNoneWhenAPortIsBad) {
-    ASSERT_TRUE(s.load("0:0:1 X\n"));
-    EXPECT_FALSE(s.sequence.loadCommandList()); // Z, late in the table, names port 0 of none
+    // PowerOn comes first in the table, Notes (port 0 of none) last: nothing stays listed.
+    ASSERT_TRUE(s.configure(test::NoPorts, "PowerOn: exec: /bin/true\nNotes: 0: 41\n"));
+    EXPECT_FALSE(s.sequence.loadCommandList());
     EXPECT_EQ(s.sequence.count(), 0);
     EXPECT_EQ(s.reporter.ids(), std::vector{MessageId::BadPortId});
-    ASSERT_TRUE(s.load("0:0:0 X\n"));
+    ASSERT_TRUE(s.load("0:0:0 PowerOn\n"));
     ASSERT_TRUE(s.configure(test::NoPorts, "Notes: open: /\nCalc: exec: /bin/true\n"
                                            "PowerOn: 1023: 41\nLamp: 1024: 41\n"));
     EXPECT_EQ(s.sequence.count(), 0);          // reloading the table discards the events first
