@@ -1,10 +1,12 @@
 #include "ports/SerialPort.h"
 
+#include "messages/Messages.h"
 #include "ports/TimerResolution.h"
 #include "support/Pty.h"
 #include "support/TtySpeed.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 
 namespace cadentor {
@@ -35,6 +37,17 @@ TEST(SerialPortOnAPty, TheSettingsReachTheDeviceAndNothingElseChanges) {
         EXPECT_EQ(t.c_iflag & (INPCK | IXON), (c.parity != 0 ? INPCK : 0) | IXON) << c.baudRate;
         EXPECT_EQ(t.c_oflag & OPOST, 0u);
     }
+}
+
+TEST(SerialPortOnAPty, ARefusedSettingReleasesTheDeviceBeforeTheOperatorIsTold) {
+    test::Pty pty;
+    int heldWhenTold = -1;
+    const Reporter previous = setReporter(
+        [&](const ErrorReport&) { ::ioctl(pty.slaveFd(), TIOCGEXCL, &heldWhenTold); });
+    SerialPort port;
+    EXPECT_FALSE(port.open(pty.slavePath(), 9600, 0, 1)); // 1.5 stop bits with 8 data bits
+    setReporter(previous);
+    EXPECT_EQ(heldWhenTold, 0);
 }
 
 TEST(DevicePath, MapsConfiguredNamesToPaths) {

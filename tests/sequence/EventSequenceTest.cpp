@@ -119,7 +119,9 @@ TEST(SequenceClock, PausesResumesAndIsSetWhilePausedAcrossTheCounterWrap) {
 }
 
 TEST_F(SequenceRun, DueEventsRunTogetherInOrderAndNothingRunsWhilePaused) {
-    start("0:0:0 A\n0:0:3 C\n0:0:2 B\n0:0:2 RAW\n0:0:9.999 D\n0:0:20 E\n");
+    ASSERT_TRUE(s.load("0:0:0 A\n0:0:3 C\n0:0:2 B\n0:0:2 RAW\n0:0:9.999 D\n0:0:20 E\n"));
+    step(10000, RunOutcome::NothingDue, -1); // paused from the start, though A is due
+    s.clock.resume();
     step(0, RunOutcome::Executed, 0, "A"); // time code 0 runs at once
     step(1999, RunOutcome::NothingDue, 0);
     EXPECT_EQ(s.sequence.nextDueTime(), std::optional<TimeCode>(2000));
