@@ -1,6 +1,5 @@
 #include "AppTestSupport.h"
 
-
 namespace cadentor::test {
 namespace {
 

@@ -51,16 +51,18 @@ TEST_F(ListModelTest, CellsShowTimeCodePortAndNameInTheColoursOfTheirStatus) {
     const struct {
         QString cells[3];
         QColor text, background;
-    } expected[] = {{{"0:0:0.000", QString::fromStdString(pty0.slavePath()), "A"}, doneText, paleBlue},
-                    {{"0:0:59.999", "Exec", "Run"}, pendingText, white},
-                    {{"0:1:0.000", "Open", "Doc"}, pendingText, white},
-                    {{"1:2:5.500", "Exec", "Fail"}, failedText, paleRed}};
+    } expected[] = {
+        {{"0:0:0.000", QString::fromStdString(pty0.slavePath()), "A"}, doneText, paleBlue},
+        {{"0:0:59.999", "Exec", "Run"}, pendingText, white},
+        {{"0:1:0.000", "Open", "Doc"}, pendingText, white},
+        {{"1:2:5.500", "Exec", "Fail"}, failedText, paleRed}};
     for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 3; ++column) {
             SCOPED_TRACE(row * 10 + column);
             EXPECT_EQ(cell(row, column), expected[row].cells[column]);
             EXPECT_EQ(data(row, column, Qt::ForegroundRole).value<QColor>(), expected[row].text);
-            EXPECT_EQ(data(row, column, Qt::BackgroundRole).value<QColor>(), expected[row].background);
+            EXPECT_EQ(data(row, column, Qt::BackgroundRole).value<QColor>(),
+                      expected[row].background);
         }
     EXPECT_FALSE(listModel().getCellText(0, 3).has_value());
     view().sequence().clear(); // the item count still says four rows: they answer with nothing

@@ -112,10 +112,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "[Common]\nRequire=2\n[Port0]\nDevice=/nonexistent/ttyX\n[Port1]\nDevice={0}\n",
                 "A: 0: 41\nB: 1: 42\n", "0:0:0 A\n0:0:2 B\n", 0,
                 "0:0:0.000\t/nonexistent/ttyX\tA\n0:0:2.000\t{0}\tB\n", ""},
-        RunCase{"MissingCommandDefIsReportedAndStartUpCarriesOn", "", nullptr, nullptr, "0:0:0 A\n",
-                2, "",
-                "cadentor-run: {m8}\n  {d}/Command.def: No such file or directory (examples in {x})\n"
-                "cadentor-run: {m9}\nA\n  {s}:1\n"},
+        RunCase{
+            "MissingCommandDefIsReportedAndStartUpCarriesOn", "", nullptr, nullptr, "0:0:0 A\n", 2,
+            "",
+            "cadentor-run: {m8}\n  {d}/Command.def: No such file or directory (examples in {x})\n"
+            "cadentor-run: {m9}\nA\n  {s}:1\n"},
         RunCase{"APortThatCannotOpenIsReportedAndProgramsStillRun", "",
                 "[Common]\nRequire=1\n[Port0]\nDevice=/nonexistent/ttyX\n", "Go: exec: true\n",
                 "0:0:0 Go\n", 1, "0:0:0.000\tExec\tGo\tDone\n",

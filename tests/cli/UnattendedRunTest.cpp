@@ -22,7 +22,8 @@ struct Show {
         dir.write("seq.txt", sequence);
     }
     std::vector<std::string> command(std::vector<std::string> options) const {
-        options.insert(options.begin(), {CADENTOR_BINARY_DIR "/src/cli/cadentor-run", "--dir", dir.path()});
+        options.insert(options.begin(),
+                       {CADENTOR_BINARY_DIR "/src/cli/cadentor-run", "--dir", dir.path()});
         options.push_back(dir.file("seq.txt"));
         return options;
     }
@@ -50,7 +51,8 @@ TEST(UnattendedRun, AStopSignalEndsABurstLongBeforeItIsThroughAndFreesThePort) {
         Show show("B: 0: " + bytes + "\n", sequence);
         ChildProcess run(show.command({}));
         std::string got;
-        for (auto until = Clock::now() + std::chrono::seconds(10); got.empty() && Clock::now() < until;)
+        for (auto until = Clock::now() + std::chrono::seconds(10);
+             got.empty() && Clock::now() < until;)
             got += readSlowly(show.port);
         ASSERT_FALSE(got.empty()) << run.err();
         run.sendSignal(signal);
@@ -143,12 +145,24 @@ TEST(UnattendedRun, LoopStartsAgainFromZeroUntilStoppedOrAFailure) {
         int linesBeforeStop, code;
         const char *out, *bytes;
     } cases[] = {
-        {{}, "0:0:0 A\n0:0:0.03 B\n", 6, 143,
-         "A\tDone\nB\tDone\nA\tDone\nB\tDone\nA\tDone\nB\tDone\n", "ABABAB"},
-        {{}, "0:0:0 A\n0:0:0.02 Missing\n0:0:0.04 B\n", 0, 1,
-         "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n", "A"},
-        {{"--skip-errors"}, "0:0:0.01 Missing\n0:0:0.02 A\n", 4, 143,
-         "Missing\tFailed\nA\tDone\nMissing\tFailed\nA\tDone\n", "AA"},
+        {{},
+         "0:0:0 A\n0:0:0.03 B\n",
+         6,
+         143,
+         "A\tDone\nB\tDone\nA\tDone\nB\tDone\nA\tDone\nB\tDone\n",
+         "ABABAB"},
+        {{},
+         "0:0:0 A\n0:0:0.02 Missing\n0:0:0.04 B\n",
+         0,
+         1,
+         "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n",
+         "A"},
+        {{"--skip-errors"},
+         "0:0:0.01 Missing\n0:0:0.02 A\n",
+         4,
+         143,
+         "Missing\tFailed\nA\tDone\nMissing\tFailed\nA\tDone\n",
+         "AA"},
         {{}, "\n", 0, 0, "", ""},
         {{"--list"}, "0:0:0.02 B\n0:0:0 A\n", 0, 0, "0:0:0.000\t{0}\tA\n0:0:0.020\t{0}\tB\n", ""},
     };

@@ -24,7 +24,9 @@ std::string find(const CommandTable& table, const std::string& name) {
     PortId port = 0;
     const std::uint8_t* bytes = nullptr;
     std::uint32_t length = 0;
-    return table.lookup(name, port, bytes, length) ? std::to_string(port) + ":" + std::to_string(bytes[0]) : "-";
+    return table.lookup(name, port, bytes, length)
+               ? std::to_string(port) + ":" + std::to_string(bytes[0])
+               : "-";
 }
 
 TEST(CollidingNames, EachIsFoundOnceAndKeepsItsFirstDefinition) {
@@ -39,7 +41,8 @@ TEST(CollidingNames, EachIsFoundOnceAndKeepsItsFirstDefinition) {
     EXPECT_EQ(table.size(), count);
     for (unsigned i = 0; i < count; ++i)
         ASSERT_EQ(find(table, colliding(i)), std::to_string(i) + ":" + std::to_string(i % 256));
-    for (const std::string& missing : {colliding(count, 11), colliding(5, 9), colliding(0).substr(1), name})
+    for (const std::string& missing :
+         {colliding(count, 11), colliding(5, 9), colliding(0).substr(1), name})
         EXPECT_EQ(find(table, missing), "-") << missing;
 
     // One chain, newest first at each step; each growth (193 -> 389 -> 769 -> 1543, before

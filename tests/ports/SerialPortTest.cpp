@@ -42,8 +42,8 @@ TEST(SerialPortOnAPty, TheSettingsReachTheDeviceAndNothingElseChanges) {
 TEST(SerialPortOnAPty, ARefusedSettingReleasesTheDeviceBeforeTheOperatorIsTold) {
     test::Pty pty;
     int heldWhenTold = -1;
-    const Reporter previous = setReporter(
-        [&](const ErrorReport&) { ::ioctl(pty.slaveFd(), TIOCGEXCL, &heldWhenTold); });
+    const Reporter previous =
+        setReporter([&](const ErrorReport&) { ::ioctl(pty.slaveFd(), TIOCGEXCL, &heldWhenTold); });
     SerialPort port;
     EXPECT_FALSE(port.open(pty.slavePath(), 9600, 0, 1)); // 1.5 stop bits with 8 data bits
     setReporter(previous);

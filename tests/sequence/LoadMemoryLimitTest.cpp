@@ -98,8 +98,7 @@ TEST_F(LoadMemoryLimit, FileLargerThanTheMemoryLeftIsTooLargeToLoad) {
     EXPECT_EQ(load(1024 * MiB, sequence),
               "5 " + sequence + ": file too large to load (3.0 GiB); 0 left");
     const std::string commands = sparse("Command.def", 3 * 1024 * MiB);
-    EXPECT_EQ(load(1024 * MiB),
-              "8 " + commands + ": file too large to load (3.0 GiB); 0 left");
+    EXPECT_EQ(load(1024 * MiB), "8 " + commands + ": file too large to load (3.0 GiB); 0 left");
 }
 
 TEST_F(LoadMemoryLimit, MemoryRunningOutWhileLoadingLeavesNothingLoaded) {
