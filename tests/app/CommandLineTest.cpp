@@ -59,6 +59,8 @@ TEST(DesktopCommandLine, AnswersAndRefusesWithoutADisplay) {
          "cadentor: --dir /nonexistent/dir: No such file or directory\n"},
         {{"--dir", file}, 2, "", "cadentor: --dir " + file + ": Not a directory\n"},
         {{"show.txt"}, 2, "", "cadentor: unknown argument 'show.txt'\nusage: cadentor"},
+        // Options that Qt would take are not ours either: refused before Qt sees them.
+        {{"-platform", "offscreen"}, 2, "", "cadentor: unknown argument '-platform'\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv{CADENTOR_APP_BINARY};
@@ -75,8 +77,9 @@ TEST(DesktopCommandLine, AnswersAndRefusesWithoutADisplay) {
 
 // --dir wins over the program's own directory: seen from the pty that the files in DIR name,
 // which the program holds exclusively once it has opened it. (The files beside the program
-// open no port, so a program that ignored --dir opens nothing.)
-TEST(DesktopCommandLine, DirGivesTheFilesAndWinsOverTheProgramsOwn) {
+// open no port, so a program that ignored --dir opens nothing.) SIGTERM closes the window and
+// the ports and exits with 1.
+TEST(DesktopCommandLine, DirGivesTheFilesAndSigtermEndsTheProgramWithItsPortsClosed) {
     Pty pty;
     TempDir program;
     TempDir files;
@@ -96,6 +99,7 @@ TEST(DesktopCommandLine, DirGivesTheFilesAndWinsOverTheProgramsOwn) {
         ASSERT_LT(waited, 10000) << "the program never opened its port\n" << child->err();
     child->sendSignal(SIGTERM);
     EXPECT_EQ(child->wait(), 1);
+    EXPECT_FALSE(heldExclusively());
 }
 
 } // namespace

@@ -41,58 +41,34 @@ TEST_F(ListModelTest, KeepsTheItemModelContractThroughEveryChange) {
     EXPECT_TRUE(reporter.reports().empty());
 }
 
-TEST_F(ListModelTest, CellsShowTimeCodePortAndName) {
+TEST_F(ListModelTest, CellsShowTimeCodePortAndNameInTheColoursOfTheirStatus) {
     loadSequence(sequenceText);
     ASSERT_EQ(rows(), 4);
-    const QString expected[4][3] = {{"0:0:0.000", QString::fromStdString(pty0.slavePath()), "A"},
-                                    {"0:0:59.999", "Exec", "Run"},
-                                    {"0:1:0.000", "Open", "Doc"},
-                                    {"1:2:5.500", "Exec", "Fail"}};
-    for (int row = 0; row < 4; ++row)
-        for (int column = 0; column < 3; ++column)
-            EXPECT_EQ(cell(row, column), expected[row][column]) << row << "," << column;
-    EXPECT_FALSE(listModel().getCellText(0, 3).has_value());
-}
-
-TEST_F(ListModelTest, RowsTakeTheColoursOfTheirStatus) {
-    loadSequence(sequenceText);
     execute(0); // sent: Done
     execute(3); // no such program: Failed
     ASSERT_EQ(pty0.read(2), "AB");
+    const QColor doneText(51, 51, 51), pendingText(0, 0, 0), failedText(0, 0, 102);
     const struct {
-        int row;
+        QString cells[3];
         QColor text, background;
-    } expected[] = {{0, QColor(51, 51, 51), QColor(204, 204, 255)},
-                    {1, QColor(0, 0, 0), QColor(255, 255, 255)},
-                    {3, QColor(0, 0, 102), QColor(255, 153, 153)}};
-    for (const auto& row : expected) {
+    } expected[] = {
+        {{"0:0:0.000", QString::fromStdString(pty0.slavePath()), "A"}, doneText, paleBlue},
+        {{"0:0:59.999", "Exec", "Run"}, pendingText, white},
+        {{"0:1:0.000", "Open", "Doc"}, pendingText, white},
+        {{"1:2:5.500", "Exec", "Fail"}, failedText, paleRed}};
+    for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 3; ++column) {
-            SCOPED_TRACE(row.row * 10 + column);
-            EXPECT_EQ(data(row.row, column, Qt::ForegroundRole).value<QColor>(), row.text);
-            EXPECT_EQ(data(row.row, column, Qt::BackgroundRole).value<QColor>(), row.background);
+            SCOPED_TRACE(row * 10 + column);
+            EXPECT_EQ(cell(row, column), expected[row].cells[column]);
+            EXPECT_EQ(data(row, column, Qt::ForegroundRole).value<QColor>(), expected[row].text);
+            EXPECT_EQ(data(row, column, Qt::BackgroundRole).value<QColor>(),
+                      expected[row].background);
         }
-    }
-}
-
-TEST_F(ListModelTest, RowsTheSequenceNoLongerHoldsAnswerWithNothing) {
-    loadSequence(sequenceText);
-    view().sequence().clear(); // the item count still says four rows
-    ASSERT_EQ(rows(), 4);
+    EXPECT_FALSE(listModel().getCellText(0, 3).has_value());
+    view().sequence().clear(); // the item count still says four rows: they answer with nothing
     for (int role : {int(Qt::DisplayRole), int(Qt::BackgroundRole), int(Qt::ForegroundRole)})
         EXPECT_FALSE(data(2, 0, role).isValid());
     EXPECT_FALSE(listModel().getRowColours(-1).has_value());
-    EXPECT_FALSE(listModel().getCellText(4, 0).has_value());
-}
-
-TEST_F(ListModelTest, NamesInShiftJisAndUtf8BothShowAsWritten) {
-    directory.write("Command.def", "\x83\x65\x83\x58\x83\x67: 0: 41\r\n"
-                                   "\xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97: 0: 42\r\n");
-    loadSequence(
-        "0:0:1 \x83\x65\x83\x58\x83\x67\r\n0:0:2 \xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x97\r\n");
-    if (shiftJisAvailable()) {
-        EXPECT_EQ(cell(0, 2), QStringLiteral("テスト"));
-    }
-    EXPECT_EQ(cell(1, 2), QStringLiteral("ランプ"));
 }
 
 TEST(TextDecoding, ShowsUtf8ThenShiftJisThenLatin1AndDecodesEachLineOnItsOwn) {
@@ -112,6 +88,9 @@ TEST(TextDecoding, ShowsUtf8ThenShiftJisThenLatin1AndDecodesEachLineOnItsOwn) {
             EXPECT_EQ(decodeBytes(c.bytes), QString::fromUtf16(c.shown)) << c.bytes;
         }
     }
+    // Overlong forms of '/' are no UTF-8: shown as bytes, never as replacement characters.
+    for (const char* overlong : {"\xE0\x80\xAF", "\xF0\x80\x80\xAF", "\xC0\xAF"})
+        EXPECT_FALSE(decodeBytes(overlong).contains(QChar(0xFFFD))) << overlong;
     EXPECT_EQ(decodeLines("a\r\nb\rc\n\nd"), "a\nb\nc\n\nd");
     EXPECT_EQ(decodeLines(""), "");
     // A UTF-8 line followed by a Latin-1 one: decoded together, neither would survive.

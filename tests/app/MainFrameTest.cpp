@@ -1,9 +1,6 @@
 #include "AppTestSupport.h"
 
 #include <QMenuBar>
-#include <QProcess>
-#include <filesystem>
-#include <sys/ioctl.h>
 
 namespace cadentor::test {
 namespace {
@@ -46,18 +43,12 @@ TEST_F(FrameTest, HasTitleAndIconsAndIsTheFormPlusOneMenuBarFixedInSizeAndNotMax
     EXPECT_EQ(view().geometry(), frame->rect());
 }
 
-TEST_F(FrameTest, EveryControlSitsAtItsConvertedRectangleAndTheListHasItsColumns) {
-    const DialogBaseUnits base = dialogBaseUnits(formFont());
+TEST_F(FrameTest, ControlsSitAtTheirConvertedRectanglesAndTheListHasItsColumns) {
     for (const ControlTemplate& entry : formControls()) {
-        SCOPED_TRACE(entry.name);
         QWidget* widget = control(entry.name);
-        ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(), unitsToPixels(entry.units, base));
-        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-            EXPECT_EQ(button->text(), QString::fromUtf8(entry.text));
-        }
+        ASSERT_NE(widget, nullptr) << entry.name;
+        EXPECT_EQ(widget->geometry(), unitsToPixels(entry.units, dialogBaseUnits(formFont())));
     }
-    EXPECT_EQ(formControls().size(), 14u);
     EXPECT_TRUE(control<QLabel>("title")->text().startsWith(QStringLiteral("COMポート制御")));
     const int width = view().list()->contentsRect().width();
     const QStringList headers{"Time Code", "Port", "Event"};
@@ -96,51 +87,6 @@ TEST(FrameEnd, ExitButtonAndClosingTheWindowEndTheLoopWithCodeOne) {
         EXPECT_EQ(form.loop.run(), 1) << viaExit;
         EXPECT_FALSE(form.frame->isVisible());
     }
-}
-
-// The real program, copied next to its own Config.ini and Command.def, started offscreen.
-struct Program : QProcess {
-    Program(const std::string& config, const QStringList& arguments = {}) {
-        const std::string program = directory.file("cadentor");
-        std::filesystem::copy_file(CADENTOR_APP_BINARY, program);
-        directory.write("Config.ini", config);
-        directory.write("Command.def", "A: exec: /bin/true\n");
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        setProcessEnvironment(environment);
-        start(QString::fromStdString(program), arguments);
-    }
-    ~Program() override {
-        kill();
-        waitForFinished();
-    }
-    ApplicationFirst application;
-    TempDir directory;
-};
-
-TEST(Program, RefusesArgumentsItDoesNotKnowBeforeQtSeesThem) {
-    // Options that Qt would take are not ours: a usage error, not Qt's.
-    Program program("[Common]\nRequire=0\n", {"-platform", "no-such-platform"});
-    ASSERT_TRUE(program.waitForFinished(10000));
-    EXPECT_EQ(program.exitCode(), 2);
-    EXPECT_TRUE(
-        program.readAllStandardError().startsWith("cadentor: unknown argument '-platform'"));
-}
-
-TEST(Program, SigtermClosesTheWindowAndThePortsAndExitsWithOne) {
-    Pty pty;
-    const auto heldExclusively = [&] {
-        int held = 0;
-        return ::ioctl(pty.slaveFd(), TIOCGEXCL, &held) == 0 && held != 0;
-    };
-    Program program("[Common]\nRequire=1\n[Port0]\nDevice=" + pty.slavePath() + "\n");
-    for (int waited = 0; !heldExclusively(); waited += 10, ::usleep(10000))
-        ASSERT_LT(waited, 10000) << "the program never opened its port";
-    program.terminate(); // SIGTERM
-    ASSERT_TRUE(program.waitForFinished(10000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 1);
-    EXPECT_FALSE(heldExclusively());
 }
 
 } // namespace

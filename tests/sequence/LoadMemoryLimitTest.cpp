@@ -6,7 +6,6 @@
 #include "SequenceTestSupport.h"
 #include "files/TextFile.h"
 
-#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -28,41 +27,32 @@ constexpr std::uint64_t MiB = 1024 * 1024;
 
 // What `run` returns when run in a child whose address space may grow by `headroom` at most.
 std::string underAddressLimit(std::uint64_t headroom, const std::function<std::string()>& run) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
+    int fds[2];
+    if (::pipe(fds) != 0)
         return "no pipe";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeFds[0]);
+    if (::fork() == 0) { // the child never returns into the test runner
         unsigned long pages = 0;
-        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(statm, "%lu", &pages) != 1)
-                pages = 0;
-            std::fclose(statm);
-        }
-        const rlimit limit{pages * ::sysconf(_SC_PAGESIZE) + headroom,
-                           pages * ::sysconf(_SC_PAGESIZE) + headroom};
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t bytes = pages * ::sysconf(_SC_PAGESIZE) + headroom;
+        const rlimit limit{bytes, bytes};
         std::string result = "no limit";
-        try { // the child must never return into the test runner
+        try {
             if (pages && ::setrlimit(RLIMIT_AS, &limit) == 0)
                 result = run();
         } catch (const std::exception& e) {
             result = std::string("exception: ") + e.what();
         }
-        ssize_t written = ::write(pipeFds[1], result.data(), result.size());
-        ::_exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
+        ::_exit(::write(fds[1], result.data(), result.size()) == ssize_t(result.size()) ? 0 : 1);
     }
-    ::close(pipeFds[1]);
+    ::close(fds[1]);
     std::string result;
     char buffer[512];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
         result.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
+    ::close(fds[0]);
     int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return result + " [child ended with status " + std::to_string(status) + "]";
-    return result;
+    ::wait(&status);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : result + " [child failed]";
 }
 
 // "<message id> <detail>; <what is left loaded>"
@@ -87,18 +77,16 @@ protected:
         std::filesystem::resize_file(path, size);
         return path;
     }
-    std::string loadSequence(std::uint64_t headroom, const std::string& path) {
+    // Loads `path` as the sequence, or Command.def again when `path` is empty.
+    std::string load(std::uint64_t headroom, const std::string& path = "") {
         return underAddressLimit(headroom, [&] {
             s.reporter.clear();
-            s.sequence.load(path);
-            return outcome(s.reporter, static_cast<std::size_t>(s.sequence.count()));
-        });
-    }
-    std::string loadCommands(std::uint64_t headroom) {
-        return underAddressLimit(headroom, [&] {
-            s.reporter.clear();
-            s.sequence.clearAndReloadCommands();
-            return outcome(s.reporter, s.sequence.commands().size());
+            if (path.empty())
+                s.sequence.clearAndReloadCommands();
+            else
+                s.sequence.load(path);
+            return outcome(s.reporter, path.empty() ? s.sequence.commands().size()
+                                                    : static_cast<std::size_t>(s.sequence.count()));
         });
     }
 
@@ -107,11 +95,10 @@ protected:
 
 TEST_F(LoadMemoryLimit, FileLargerThanTheMemoryLeftIsTooLargeToLoad) {
     const std::string sequence = sparse("show.txt", 3 * 1024 * MiB);
-    EXPECT_EQ(loadSequence(1024 * MiB, sequence),
+    EXPECT_EQ(load(1024 * MiB, sequence),
               "5 " + sequence + ": file too large to load (3.0 GiB); 0 left");
     const std::string commands = sparse("Command.def", 3 * 1024 * MiB);
-    EXPECT_EQ(loadCommands(1024 * MiB),
-              "8 " + commands + ": file too large to load (3.0 GiB); 0 left");
+    EXPECT_EQ(load(1024 * MiB), "8 " + commands + ": file too large to load (3.0 GiB); 0 left");
 }
 
 TEST_F(LoadMemoryLimit, MemoryRunningOutWhileLoadingLeavesNothingLoaded) {
@@ -119,17 +106,17 @@ TEST_F(LoadMemoryLimit, MemoryRunningOutWhileLoadingLeavesNothingLoaded) {
     for (int i = 0; i < 1 << 20; ++i)
         lines += "0:0:0 X\n"; // 8 MiB of events, far more than fit in 48 MiB
     const std::string sequence = s.dir.write("show.txt", lines);
-    EXPECT_EQ(loadSequence(48 * MiB, sequence),
+    EXPECT_EQ(load(48 * MiB, sequence),
               "5 " + sequence + ": not enough memory to load the file (8.0 MiB); 0 left");
 
     lines.clear();
     for (int i = 0; i < 1 << 20; ++i)
         lines += "C" + std::to_string(10000000 + i) + ":0:41\n"; // 15 bytes a line
     const std::string commands = s.dir.write("Command.def", lines);
-    EXPECT_EQ(loadCommands(48 * MiB),
+    EXPECT_EQ(load(48 * MiB),
               "8 " + commands + ": not enough memory to load the file (15.0 MiB); 0 left");
     // With the memory, the same file loads whole.
-    EXPECT_EQ(loadCommands(1024 * MiB), "1048576 left");
+    EXPECT_EQ(load(1024 * MiB), "1048576 left");
 }
 
 } // namespace

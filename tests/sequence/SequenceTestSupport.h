@@ -18,9 +18,6 @@
 namespace cadentor::test {
 
 inline const char* const NoPorts = "[Common]\r\nRequire=0\r\n";
-inline std::string onePort(const std::string& device) {
-    return "[Common]\nRequire=1\n[Port0]\nDevice=" + device + "\n";
-}
 
 // The contents of `path` once it exists, or nothing after ten seconds.
 inline std::optional<std::string> waitForFile(const std::string& path) {
@@ -61,17 +58,15 @@ struct SequenceSetup {
         return sequence.clearAndReloadCommands();
     }
     bool load(std::string_view bytes) { return sequence.load(dir.write("sequence.txt", bytes)); }
-    std::vector<std::pair<TimeCode, std::string>> events() const {
-        std::vector<std::pair<TimeCode, std::string>> result;
-        for (int i = 0; i < sequence.count(); ++i)
-            result.emplace_back(sequence.eventAt(i)->timeCode(), sequence.eventAt(i)->name());
-        return result;
-    }
-    std::vector<EventStatus> statuses() const {
-        std::vector<EventStatus> result;
-        for (int i = 0; i < sequence.count(); ++i)
-            result.push_back(sequence.eventAt(i)->status());
-        return result;
+    // "time name status" of every event, status P(ending), D(one) or F(ailed).
+    std::string events() const {
+        std::string text;
+        for (int i = 0; i < sequence.count(); ++i) {
+            const SequenceEvent& e = *sequence.eventAt(i);
+            text += (i ? "," : "") + std::to_string(e.timeCode()) + " " + e.name() + " " +
+                    "PDF"[static_cast<int>(e.status())];
+        }
+        return text;
     }
 };
 

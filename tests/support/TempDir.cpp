@@ -22,7 +22,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::string TempDir::file(std::string_view name) const { return path_ + "/" + std::string(name); }
+std::string TempDir::file(std::string_view name) const {
+    return path_ + "/" + std::string(name);
+}
 
 std::string TempDir::write(std::string_view name, std::string_view bytes) const {
     std::string full = file(name);
@@ -34,6 +36,8 @@ std::string TempDir::write(std::string_view name, std::string_view bytes) const 
 ScopedProgramDirectory::ScopedProgramDirectory(const std::string& directory)
     : previous_(setProgramDirectory(directory)) {}
 
-ScopedProgramDirectory::~ScopedProgramDirectory() { setProgramDirectory(previous_); }
+ScopedProgramDirectory::~ScopedProgramDirectory() {
+    setProgramDirectory(previous_);
+}
 
 } // namespace cadentor::test
