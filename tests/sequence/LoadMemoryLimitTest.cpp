@@ -5,55 +5,14 @@
 
 #include "SequenceTestSupport.h"
 #include "files/TextFile.h"
+#include "support/ChildRun.h"
 
-#include <functional>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define CADENTOR_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CADENTOR_UNDER_ASAN 1
-#endif
-#endif
 
 namespace cadentor {
 namespace {
 
 constexpr std::uint64_t MiB = 1024 * 1024;
-
-// What `run` returns when run in a child whose address space may grow by `headroom` at most.
-std::string underAddressLimit(std::uint64_t headroom, const std::function<std::string()>& run) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return "no pipe";
-    if (::fork() == 0) { // the child never returns into the test runner
-        unsigned long pages = 0;
-        std::ifstream("/proc/self/statm") >> pages;
-        const rlim_t bytes = pages * ::sysconf(_SC_PAGESIZE) + headroom;
-        const rlimit limit{bytes, bytes};
-        std::string result = "no limit";
-        try {
-            if (pages && ::setrlimit(RLIMIT_AS, &limit) == 0)
-                result = run();
-        } catch (const std::exception& e) {
-            result = std::string("exception: ") + e.what();
-        }
-        ::_exit(::write(fds[1], result.data(), result.size()) == ssize_t(result.size()) ? 0 : 1);
-    }
-    ::close(fds[1]);
-    std::string result;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
-        result.append(buffer, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::wait(&status);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : result + " [child failed]";
-}
 
 // "<message id> <detail>; <what is left loaded>"
 std::string outcome(const test::RecordingReporter& reporter, std::size_t left) {
@@ -66,9 +25,8 @@ std::string outcome(const test::RecordingReporter& reporter, std::size_t left) {
 class LoadMemoryLimit : public ::testing::Test {
 protected:
     void SetUp() override {
-#ifdef CADENTOR_UNDER_ASAN
-        GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
-#endif
+        if (test::underAddressSanitizer())
+            GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
         ASSERT_TRUE(s.configure(test::NoPorts, "X: exec: /bin/true\n"));
         ASSERT_TRUE(s.load("0:0:1 X\n"));
     }
@@ -79,15 +37,18 @@ protected:
     }
     // Loads `path` as the sequence, or Command.def again when `path` is empty.
     std::string load(std::uint64_t headroom, const std::string& path = "") {
-        return underAddressLimit(headroom, [&] {
-            s.reporter.clear();
-            if (path.empty())
-                s.sequence.clearAndReloadCommands();
-            else
-                s.sequence.load(path);
-            return outcome(s.reporter, path.empty() ? s.sequence.commands().size()
-                                                    : static_cast<std::size_t>(s.sequence.count()));
-        });
+        return test::runInChild(
+            [&] {
+                s.reporter.clear();
+                if (path.empty())
+                    s.sequence.clearAndReloadCommands();
+                else
+                    s.sequence.load(path);
+                return outcome(s.reporter, path.empty()
+                                               ? s.sequence.commands().size()
+                                               : static_cast<std::size_t>(s.sequence.count()));
+            },
+            {.addressHeadroom = headroom});
     }
 
     test::SequenceSetup s;
