@@ -33,7 +33,8 @@ TEST(ProfileFile, FindsKeysAndValuesByTheReadingRules) {
                                       {"[S]\n;Key=5\n  ; Key=1\nnonsense\n=7\nKey=2", "2"},
                                       {"[S]\ra=1\rKey=2\r", "2"},
                                       {"\xef\xbb\xbf[S]\r\nKey=1\r\n", "1"}}) {
-        const std::string* found = ProfileFile::parse(text).find("S", "Key");
+        const ProfileFile profile = ProfileFile::parse(text);
+        const std::string* found = profile.find("S", "Key");
         EXPECT_EQ(found ? *found : "-", value) << text;
     }
     EXPECT_EQ(ProfileFile::parse("[S]\n;Key=5").find("S", ";Key"), nullptr);
