@@ -49,7 +49,7 @@ using Colours = std::vector<QColor>;
 inline const QColor white(255, 255, 255), paleBlue(204, 204, 255), paleRed(255, 153, 153);
 
 // A program directory with `commands` as Command.def and a Config.ini naming the two ptys (the
-// second at 38400 bps, even parity, two stop bits), the frame over them, and what an
+// second at 38400 bps, odd parity, two stop bits), the frame over them, and what an
 // operator does with it. The clock counts CLOCK_MONOTONIC's milliseconds plus `clockOffset`.
 class FormFixture : private ApplicationFirst {
 public:
@@ -58,7 +58,7 @@ public:
         directory.write("Config.ini",
                         "[Common]\r\nRequire=2\r\n[Port0]\r\nDevice=" + pty0.slavePath() +
                             "\r\n[Port1]\r\nDevice=" + pty1.slavePath() +
-                            "\r\nBaudRate=38400\r\nParity=1\r\nStopBits=2\r\n");
+                            "\r\nBaudRate=38400\r\nParity=3\r\nStopBits=2\r\n");
     }
     // Creates the frame (its view initialises: ports opened, Command.def read) and shows it.
     bool open() {

@@ -24,7 +24,7 @@ TEST_F(ViewTest, StartsInManualModeWithZeroTimeAnEmptyListAndThePortsListedAndBl
     EXPECT_EQ(run().modePicture(), ModePicture::Manual);
     EXPECT_FALSE(control<QCheckBox>("skipError")->isChecked());
     EXPECT_EQ(view().portInformation(), pty0.slavePath() + " : 9600 bps / NoParity / 1bit\r\n" +
-                                            pty1.slavePath() + " : 38400 bps / Even / 2bits\r\n");
+                                            pty1.slavePath() + " : 38400 bps / Odd / 2bits\r\n");
     EXPECT_EQ(control<QPlainTextEdit>("portInfo")->toPlainText().count('\n'), 1);
     EXPECT_TRUE(runUntil([&] { return run().modePicture() == ModePicture::ManualBlink; }));
     EXPECT_TRUE(runUntil([&] { return run().modePicture() == ModePicture::Manual; }));
