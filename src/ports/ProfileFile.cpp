@@ -91,13 +91,6 @@ bool ProfileFile::load(const std::string& path, ProfileFile& profile, std::strin
     return true;
 }
 
-ProfileFile ProfileFile::load(const std::string& path) {
-    ProfileFile profile;
-    std::string ignored;
-    load(path, profile, ignored);
-    return profile;
-}
-
 const std::string* ProfileFile::find(std::string_view section, std::string_view key) const {
     auto s = sections_.find(lower(section));
     if (s == sections_.end())

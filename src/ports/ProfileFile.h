@@ -25,8 +25,6 @@ public:
     // large for the memory at hand, a link to nothing) gives false with `error` naming the file
     // and the reason, such as "/dir/Config.ini: Is a directory"; `profile` is then empty.
     static bool load(const std::string& path, ProfileFile& profile, std::string& error);
-    // As above, taking every problem for an absent file.
-    static ProfileFile load(const std::string& path);
 
     // The value as written (stripped), or null when the section or key is absent.
     const std::string* find(std::string_view section, std::string_view key) const;

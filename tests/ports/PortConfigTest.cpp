@@ -48,17 +48,23 @@ TEST(ProfileFile, FindsKeysAndValuesByTheReadingRules) {
 TEST(ConfigFile, EachPortHasItsSectionOrTheDefaults) {
     test::TempDir dir;
     test::ScopedProgramDirectory programDirectory{dir.path()};
-    const auto settings = [](unsigned id) {
-        const PortSettings s = readPortSettings(ProfileFile::load(configFilePath()), id);
+    const auto loaded = [] {
+        ProfileFile profile;
+        std::string error;
+        EXPECT_TRUE(ProfileFile::load(configFilePath(), profile, error)) << error;
+        return profile;
+    };
+    const auto settings = [&](unsigned id) {
+        const PortSettings s = readPortSettings(loaded(), id);
         return s.device + " " + std::to_string(s.baudRate) + " " +
                std::to_string(static_cast<int>(s.parity)) + " " +
                std::to_string(static_cast<int>(s.stopBits));
     };
-    EXPECT_EQ(readRequire(ProfileFile::load(configFilePath())), 1); // no Config.ini at all
+    EXPECT_EQ(readRequire(loaded()), 1); // no Config.ini at all
     EXPECT_EQ(settings(3), "COM4 9600 0 0");
     dir.write("Config.ini", "[common]\r\nrequire = -2\r\n[PORT1]\ndevice = \"" +
                                 std::string(300, 'd') + "\" \nBAUDRATE=\t115200\nBaudRate=1\n");
-    EXPECT_EQ(readRequire(ProfileFile::load(configFilePath())), -2);
+    EXPECT_EQ(readRequire(loaded()), -2);
     EXPECT_EQ(settings(0), "COM1 9600 0 0");
     EXPECT_EQ(settings(1), std::string(259, 'd') + " 115200 0 0");
     // Parity: 1 even (code 2), 2 mark (3), 3 odd (1), 4 space (4), others none. StopBits: the
