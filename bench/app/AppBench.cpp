@@ -19,6 +19,7 @@
 #include "sequence/SequenceClock.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -99,6 +100,19 @@ private:
     std::mutex mutex_;
     std::vector<std::int64_t> arrivals_;
     std::thread reader_;
+};
+
+// Counts the window's repaints: each is one update request to the top-level widget.
+class RepaintCounter : public QObject {
+public:
+    std::uint64_t count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::UpdateRequest)
+            ++count;
+        return false;
+    }
 };
 
 struct Figures {
@@ -183,7 +197,7 @@ int main(int argc, char** argv) {
 
     Figures window;
     double runCpu = 0, runWall = 0, idleCpu = 0;
-    std::uint64_t runPasses = 0;
+    std::uint64_t runPasses = 0, runRepaints = 0;
     {
         AppMessageLoop loop;
         PortSet ports;
@@ -204,6 +218,8 @@ int main(int argc, char** argv) {
             timeCodesMs.push_back(view.sequence().eventAt(i)->timeCode());
 
         ArrivalRecorder recorder(master);
+        RepaintCounter repaints;
+        frame.installEventFilter(&repaints);
         const std::uint64_t passes0 = loop.passCount();
         const double cpu0 = ownCpuSeconds();
         const std::int64_t wall0 = nowNs();
@@ -216,6 +232,8 @@ int main(int argc, char** argv) {
         runCpu = ownCpuSeconds() - cpu0;
         runWall = (nowNs() - wall0) / 1e9;
         runPasses = loop.passCount() - passes0;
+        runRepaints = repaints.count;
+        frame.removeEventFilter(&repaints);
 
         const double idleCpu0 = ownCpuSeconds();
         const std::int64_t idleUntil = nowNs() + 10'000'000'000;
@@ -267,7 +285,10 @@ int main(int argc, char** argv) {
     printRow("window, jitter", jitter(window), 100 * runCpu / runWall);
     printRow("runner, jitter", jitter(runnerFigures),
              runnerWall > 0 ? 100 * runnerCpu / runnerWall : 0);
-    std::printf("window: %.0f idle passes a second during the run\n", runPasses / runWall);
+    std::printf("window: %.0f idle passes and %.0f repaints a second during the run, %.0f us of "
+                "processor per repaint and the events around it\n",
+                runPasses / runWall, runRepaints / runWall,
+                runRepaints ? 1e6 * runCpu / runRepaints : 0.0);
     std::printf("window in manual mode: %.2f%% of a core over 10 s\n", 100 * idleCpu / 10);
     const bool complete = window.lateness.size() == static_cast<std::size_t>(events) &&
                           runnerFigures.lateness.size() == static_cast<std::size_t>(events);
