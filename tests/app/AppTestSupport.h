@@ -31,18 +31,16 @@ inline void PrintTo(const QColor& colour, std::ostream* out) {
 
 namespace cadentor::test {
 
-inline QApplication& testApplication() {
-    static int argc = 1;
-    static char name[] = "app_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* application = new QApplication(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    return *application;
-}
-
-// A first member (or base) that makes sure the application exists before anything else.
+// A first member (or base) that makes sure the one application exists before anything else.
 struct ApplicationFirst {
-    ApplicationFirst() { testApplication(); }
+    ApplicationFirst() {
+        static int argc = 1;
+        static char name[] = "app_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance())
+            new QApplication(argc, argv); // lives as long as the test program
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
 };
 
 using Colours = std::vector<QColor>;
@@ -62,10 +60,8 @@ public:
     }
     // Creates the frame (its view initialises: ports opened, Command.def read) and shows it.
     bool open() {
-        frame = std::make_unique<MainFrame>(ViewServices{ports, clock, &loop, [this](QWidget*) {
-                                                             ++dialogs;
-                                                             return answer;
-                                                         }});
+        frame = std::make_unique<MainFrame>(
+            ViewServices{ports, clock, &loop, [this](QWidget*) { return answer; }});
         frame->show();
         QApplication::setActiveWindow(frame.get());
         return QTest::qWaitForWindowExposed(frame.get());
@@ -87,7 +83,6 @@ public:
     }
     bool manual() { return run().mode() == Mode::Manual && clock.isPaused(); }
     void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
-    // Focuses the control `name` and presses `pressed` there.
     void key(const char* name, Qt::Key pressed, Qt::KeyboardModifiers modifiers = {}) {
         control(name)->setFocus();
         QTest::keyClick(control(name), pressed, modifiers);
@@ -105,8 +100,7 @@ public:
         answer = directory.write("run.txt", text);
         click("load");
     }
-    // Runs the loop until `done` holds, the loop ends or ten seconds have passed; whether
-    // `done` held.
+    // Runs the loop until `done` holds, it ends or 10 s have passed; whether `done` held.
     bool runUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         QTimer watch;
@@ -132,7 +126,6 @@ public:
     SequenceClock clock{[this] { return monotonicMilliseconds() + clockOffset; }};
     AppMessageLoop loop;
     std::optional<std::string> answer; // what the file dialog answers; nothing = cancel
-    int dialogs = 0;
     std::unique_ptr<MainFrame> frame;
 };
 
