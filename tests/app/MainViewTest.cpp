@@ -1,7 +1,5 @@
 #include "AppTestSupport.h"
-#include "app/MessageBoxReporter.h"
 
-#include <QMessageBox>
 #include <QScreen>
 
 namespace cadentor::test {
@@ -26,40 +24,6 @@ TEST_F(ViewTest, StartsInManualModeWithZeroTimeAnEmptyListAndThePortsListedAndBl
     EXPECT_EQ(control<QPlainTextEdit>("portInfo")->toPlainText().count('\n'), 1);
     EXPECT_TRUE(runUntil([&] { return run().modePicture() == ModePicture::ManualBlink; }));
     EXPECT_TRUE(runUntil([&] { return run().modePicture() == ModePicture::Manual; }));
-}
-
-TEST_F(ViewTest, AutomaticRunsTheCommandListThenALoadedSequenceOnTimeAndResetSeqRewinds) {
-    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    QTest::keyClick(frame.get(), Qt::Key_C, Qt::AltModifier); // Command List by its mnemonic
-    ASSERT_TRUE(runUntil([&] { return rows() == 5; }));
-    std::string expected0; // what port 0 receives, in list order
-    for (int row = 0; row < 5; ++row)
-        if (cell(row, 2).startsWith("P0"))
-            expected0 += cell(row, 2).back().toUpper().toLatin1();
-    click("automatic");
-    ASSERT_TRUE(runUntilManual());
-    EXPECT_EQ(sent0(3), expected0);
-    EXPECT_EQ(pty1.read(2), "ab");
-    EXPECT_EQ(colours(), Colours(5, paleBlue));
-
-    loadSequence(sequenceText);
-    ASSERT_EQ(rows(), 4);
-    click("automatic");
-    EXPECT_EQ(run().modePicture(), ModePicture::Automatic);
-    ASSERT_TRUE(runUntilManual());
-    EXPECT_EQ(sent0(3), "ABC");
-    EXPECT_EQ(pty1.read(2), "ab");
-    EXPECT_EQ(run().selectedRow(), 3);
-    EXPECT_GE(clock.elapsed(), 600u);
-    EXPECT_EQ(timeLabel().toStdString(), timeLabelText(clock.elapsed())); // where it stopped
-    click("automatic"); // nothing is left: back to manual mode in the next pass
-    ASSERT_TRUE(runUntilManual());
-    EXPECT_EQ(sent0(0), "");
-    click("resetSeq");
-    EXPECT_EQ(colours(), Colours(4, white));
-    EXPECT_EQ(run().selectedRow(), -1);
-    EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.000");
-    EXPECT_EQ(view().sequence().currentIndex(), -1);
 }
 
 TEST_F(ViewTest, ManualExecutionByButtonDoubleClickAndKeysAndHomeAndEndInTheList) {
@@ -118,31 +82,6 @@ TEST_F(ViewTest, RowsThatRanDuringARunAreRedrawnInTheirColours) {
     EXPECT_EQ(shown(3), white);
 }
 
-// 900 hours is more than 2^31 ms: the wait for it must not turn into a deadline in the past,
-// also when the millisecond counter wraps meanwhile.
-TEST_F(ViewTest, AnEventMoreThanTwentyFiveDaysAheadIsWaitedForWithoutSpinningAndManualExecStops) {
-    clockOffset = 0xFFFFFFFFu - monotonicMilliseconds() - 100;
-    loadSequence("0:0:0 P0a\r\n900:0:0 P0b\r\n");
-    click("automatic");
-    ASSERT_TRUE(runUntil([&] { return view().sequence().currentIndex() == 0; }));
-    EXPECT_EQ(sent0(1), "A");
-    const auto cpuMs = [] {
-        timespec used{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-        return used.tv_sec * 1000.0 + used.tv_nsec / 1e6;
-    };
-    const double before = cpuMs();
-    QTimer::singleShot(500, &loop, [&] { loop.quit(0); });
-    loop.run();
-    EXPECT_LT(cpuMs() - before, 50.0); // a spinning window takes all the processor it gets
-    EXPECT_EQ(run().mode(), Mode::Automatic);
-    clickRow(1);
-    click("manualExec");
-    EXPECT_TRUE(manual());
-    EXPECT_EQ(sent0(1), "B");
-    EXPECT_EQ(timeLabel(), "CurrentTime=900:0:0.000");
-}
-
 // Row 1 goes to port 1, whose far end is gone, so that its write fails.
 class FailingPortTest : public ViewTest {
 protected:
@@ -179,38 +118,6 @@ TEST_F(FailingPortTest, AFailureStopsTheRunUnlessSkipErrorPassesOverItWhileNoPas
     EXPECT_EQ(sent0(1), "B");
     EXPECT_EQ(reporter.ids().size(), 2u); // Automatic tried the failed row again
     EXPECT_EQ(colours(), (Colours{paleBlue, paleRed, paleBlue}));
-}
-
-// Five events for the unplugged port are due together, each opening its own box. What the
-// operator did as the first box closed (MANUAL, Exit) comes before the second event.
-TEST(SkipErrorBoxes, BetweenTwoBoxesTheOperatorCanStopTheRunWithManualOrExit) {
-    for (const char* stop : {"manual", "exit"}) {
-        SCOPED_TRACE(stop);
-        FormFixture form(commands);
-        ASSERT_TRUE(form.open());
-        form.loadSequence("0:0:0.1 P1a\r\n0:0:0.1 P1a\r\n0:0:0.1 P1a\r\n0:0:0.1 P1a\r\n"
-                          "0:0:0.1 P1a\r\n0:0:0.2 P0a\r\n");
-        form.pty1.closeMaster();
-        int boxes = 0;
-        QTimer closer; // the operator reads each box and closes it
-        QObject::connect(&closer, &QTimer::timeout, [] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-                box->close();
-        });
-        closer.start(10);
-        const Reporter previous = setReporter([&](const ErrorReport& report) {
-            showMessageBox(report);
-            if (++boxes == 1)
-                QTimer::singleShot(0, &form.loop, [&] { form.click(stop); });
-        });
-        form.click("skipError");
-        form.click("automatic");
-        form.runUntil([&] { return form.manual() || !form.frame->isVisible(); });
-        setReporter(previous);
-        EXPECT_EQ(boxes, 1);
-        EXPECT_EQ(form.sent0(0), "");
-        EXPECT_EQ(std::string(stop) == "exit", !form.frame->isVisible());
-    }
 }
 
 } // namespace
