@@ -1,5 +1,4 @@
-// cadentor-run left alone all day: devices that take no data, output nobody reads, and runs
-// that start again.
+// cadentor-run left alone all day: output nobody reads, and runs that start again.
 
 #include "Show.h"
 #include "support/ChildProcess.h"
@@ -12,33 +11,6 @@ namespace cadentor::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-TEST(UnattendedRun, AWriteToADeviceThatTakesNoDataGivesUpAfterTheTimeoutOrAtOnceOnAStop) {
-    const char* const hex = "0123456789ABCDEF";
-    std::string bytes, sequence;
-    for (int i = 0; i < 256; ++i)
-        bytes += {' ', hex[i / 16], hex[i % 16]};
-    for (int i = 0; i < 400; ++i)
-        sequence += "0:0 Block\n"; // about 100 KB; the device takes about 18 KB, then nothing
-    for (const auto& [writeTimeout, signal, code, told] :
-         {std::tuple{"200", 0, 1, "the device took no data for 200 ms"},
-          {"600000", SIGTERM, 143, "stopped while the device took no data"},
-          {"600000", SIGHUP, 129, "stopped while the device took no data"}}) {
-        SCOPED_TRACE(told);
-        Show show("Block: 0:" + bytes + "\n", sequence,
-                  "[Port0]\nDevice={0}\nWriteTimeout=" + std::string(writeTimeout) + "\n");
-        ChildProcess run(show.command());
-        if (signal != 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the device is full
-            run.sendSignal(signal);
-        }
-        const auto start = Clock::now();
-        EXPECT_EQ(run.wait(5000), code) << run.err();
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
-        EXPECT_NE(run.err().find(show.port0.slavePath() + ": " + told), std::string::npos)
-            << run.err();
-    }
-}
 
 // How stdout and stderr are left: a pipe whose reader has gone (as after `| head -n 1`), one
 // the test reads only at the end (a supervisor that stalls), or all three standard ones closed.
