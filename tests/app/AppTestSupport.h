@@ -3,7 +3,6 @@
 // form over two ptys with a recording reporter, driven through the real widgets by name.
 
 #include "app/AppMessageLoop.h"
-#include "app/FormTemplate.h"
 #include "app/MainFrame.h"
 #include "app/MainView.h"
 #include "ports/PortSet.h"
@@ -13,13 +12,11 @@
 #include "support/TempDir.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <gtest/gtest.h>
-#include <ostream>
 
 // Lets the test framework print Qt strings and colours in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -31,18 +28,16 @@ inline void PrintTo(const QColor& colour, std::ostream* out) {
 
 namespace cadentor::test {
 
-inline QApplication& testApplication() {
-    static int argc = 1;
-    static char name[] = "app_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* application = new QApplication(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    return *application;
-}
-
-// A first member (or base) that makes sure the application exists before anything else.
+// A first member (or base) that makes sure the one application exists before anything else.
 struct ApplicationFirst {
-    ApplicationFirst() { testApplication(); }
+    ApplicationFirst() {
+        static int argc = 1;
+        static char name[] = "app_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance())
+            new QApplication(argc, argv); // lives as long as the test program
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
 };
 
 using Colours = std::vector<QColor>;
@@ -50,25 +45,23 @@ inline const QColor white(255, 255, 255), paleBlue(204, 204, 255), paleRed(255, 
 
 // A program directory with `commands` as Command.def and a Config.ini naming the two ptys (the
 // second at 38400 bps, odd parity, two stop bits), the frame over them, and what an
-// operator does with it. The clock counts CLOCK_MONOTONIC's milliseconds plus `clockOffset`.
-class FormFixture : private ApplicationFirst {
-public:
-    explicit FormFixture(const std::string& commands) {
+// operator does with it; the frame is open and shown when the test starts.
+class FormTest : public ::testing::Test, private ApplicationFirst {
+protected:
+    explicit FormTest(const std::string& commands) {
         directory.write("Command.def", commands);
         directory.write("Config.ini",
                         "[Common]\r\nRequire=2\r\n[Port0]\r\nDevice=" + pty0.slavePath() +
                             "\r\n[Port1]\r\nDevice=" + pty1.slavePath() +
                             "\r\nBaudRate=38400\r\nParity=3\r\nStopBits=2\r\n");
     }
-    // Creates the frame (its view initialises: ports opened, Command.def read) and shows it.
-    bool open() {
-        frame = std::make_unique<MainFrame>(ViewServices{ports, clock, &loop, [this](QWidget*) {
-                                                             ++dialogs;
-                                                             return answer;
-                                                         }});
+    // The frame's view initialises: ports opened, Command.def read.
+    void SetUp() override {
+        frame = std::make_unique<MainFrame>(
+            ViewServices{ports, clock, &loop, [this](QWidget*) { return answer; }});
         frame->show();
         QApplication::setActiveWindow(frame.get());
-        return QTest::qWaitForWindowExposed(frame.get());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     }
     MainView& view() { return frame->view(); }
     RunControl& run() { return view().run(); }
@@ -87,7 +80,6 @@ public:
     }
     bool manual() { return run().mode() == Mode::Manual && clock.isPaused(); }
     void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
-    // Focuses the control `name` and presses `pressed` there.
     void key(const char* name, Qt::Key pressed, Qt::KeyboardModifiers modifiers = {}) {
         control(name)->setFocus();
         QTest::keyClick(control(name), pressed, modifiers);
@@ -105,8 +97,7 @@ public:
         answer = directory.write("run.txt", text);
         click("load");
     }
-    // Runs the loop until `done` holds, the loop ends or ten seconds have passed; whether
-    // `done` held.
+    // Runs the loop until `done` holds, it ends or 10 s have passed; whether `done` held.
     bool runUntil(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         QTimer watch;
@@ -128,19 +119,10 @@ public:
     ScopedProgramDirectory programDirectory{directory.path()};
     RecordingReporter reporter;
     PortSet ports;
-    std::uint32_t clockOffset = 0;
-    SequenceClock clock{[this] { return monotonicMilliseconds() + clockOffset; }};
+    SequenceClock clock;
     AppMessageLoop loop;
     std::optional<std::string> answer; // what the file dialog answers; nothing = cancel
-    int dialogs = 0;
     std::unique_ptr<MainFrame> frame;
-};
-
-// A test over a shown form whose Command.def holds `commands`.
-class FormTest : public ::testing::Test, public FormFixture {
-protected:
-    explicit FormTest(const std::string& commands) : FormFixture(commands) {}
-    void SetUp() override { ASSERT_TRUE(open()); }
 };
 
 } // namespace cadentor::test

@@ -1,12 +1,9 @@
-// The list model, and how texts are shown in the list and in message boxes.
-#include "app/EventListModel.h"
+// The list model, and how the bytes of names are shown as text.
 
 #include "AppTestSupport.h"
-#include "app/MessageBoxReporter.h"
 #include "app/TextDecoding.h"
 
 #include <QAbstractItemModelTester>
-#include <QMessageBox>
 
 namespace cadentor::test {
 namespace {
@@ -26,22 +23,11 @@ protected:
         clickRow(row);
         click("manualExec");
     }
-    EventListModel& listModel() { return *static_cast<EventListModel*>(&model()); }
 };
 
-TEST_F(ListModelTest, KeepsTheItemModelContractThroughEveryChange) {
+TEST_F(ListModelTest, CellsShowTimeCodePortAndNameInTheColoursOfTheirStatusAndWhyOneFailed) {
     QAbstractItemModelTester tester(&model(),
                                     QAbstractItemModelTester::FailureReportingMode::Fatal);
-    loadSequence(sequenceText);
-    execute(0);
-    click("commandList");
-    answer.reset();
-    click("load"); // cancelled: an empty list
-    EXPECT_EQ(rows(), 0);
-    EXPECT_TRUE(reporter.reports().empty());
-}
-
-TEST_F(ListModelTest, CellsShowTimeCodePortAndNameInTheColoursOfTheirStatus) {
     loadSequence(sequenceText);
     ASSERT_EQ(rows(), 4);
     execute(0); // sent: Done
@@ -64,11 +50,17 @@ TEST_F(ListModelTest, CellsShowTimeCodePortAndNameInTheColoursOfTheirStatus) {
             EXPECT_EQ(data(row, column, Qt::BackgroundRole).value<QColor>(),
                       expected[row].background);
         }
-    EXPECT_FALSE(listModel().getCellText(0, 3).has_value());
+    EXPECT_EQ(data(3, 1, Qt::ToolTipRole).toString(),
+              "Exec\n/nonexistent/program: No such file or directory");
+    EXPECT_EQ(data(0, 2, Qt::ToolTipRole).toString(), "A");
     view().sequence().clear(); // the item count still says four rows: they answer with nothing
     for (int role : {int(Qt::DisplayRole), int(Qt::BackgroundRole), int(Qt::ForegroundRole)})
         EXPECT_FALSE(data(2, 0, role).isValid());
-    EXPECT_FALSE(listModel().getRowColours(-1).has_value());
+    click("commandList");
+    answer.reset();
+    click("load"); // cancelled: an empty list
+    EXPECT_EQ(rows(), 0);
+    EXPECT_TRUE(reporter.reports().empty());
 }
 
 TEST(TextDecoding, ShowsUtf8ThenShiftJisThenLatin1AndDecodesEachLineOnItsOwn) {
@@ -95,34 +87,6 @@ TEST(TextDecoding, ShowsUtf8ThenShiftJisThenLatin1AndDecodesEachLineOnItsOwn) {
     EXPECT_EQ(decodeLines(""), "");
     // A UTF-8 line followed by a Latin-1 one: decoded together, neither would survive.
     EXPECT_EQ(decodeLines("\xE3\x83\xA9\r\ncaf\xE9"), QStringLiteral("ラ\ncafé"));
-}
-
-// The box is prepared and inspected, never shown: nothing here can wait for an operator.
-TEST(MessageBox, CarriesCaptionTextAndDetailAndTheCommandNameOnItsOwnLine) {
-    testApplication();
-    QMessageBox box;
-    prepareMessageBox(box,
-                      {MessageId::PortOpenFailed, loadMessage(MessageId::Caption),
-                       loadMessage(MessageId::PortOpenFailed), "/dev/ttyUSB0: Permission denied"});
-    EXPECT_EQ(box.windowTitle(), "Cadentor Message");
-    EXPECT_EQ(box.text(), QStringLiteral("COMポートのオープンに失敗しました"));
-    EXPECT_EQ(box.detailedText(), "/dev/ttyUSB0: Permission denied");
-    EXPECT_EQ(box.icon(), QMessageBox::Critical);
-    EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
-    EXPECT_EQ(box.windowModality(), Qt::ApplicationModal);
-    EXPECT_EQ(box.textFormat(), Qt::PlainText);
-
-    // Message 9 ends in CR LF and the name as the file has it, here in Shift_JIS.
-    QMessageBox named;
-    prepareMessageBox(named, {MessageId::CommandNotFound, loadMessage(MessageId::Caption),
-                              loadMessage(MessageId::CommandNotFound) + "\r\n<b>\x83\x65", ""});
-    const QStringList lines = named.text().split('\n');
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[0], QString::fromStdString(loadMessage(MessageId::CommandNotFound)));
-    if (shiftJisAvailable()) {
-        EXPECT_EQ(lines[1], QStringLiteral("<b>テ"));
-    }
-    EXPECT_TRUE(named.detailedText().isEmpty());
 }
 
 } // namespace

@@ -1,11 +1,14 @@
-// cadentor-vport as a process: what a writer sends to its slaves shows up as hex lines.
+// cadentor-vport as a process: what a writer sends to its slaves shows up as hex lines; and
+// the pty pair it stands on.
 
+#include "pty/PtyPair.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sys/resource.h>
 
 namespace cadentor::test {
 namespace {
@@ -70,6 +73,24 @@ TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {
         EXPECT_EQ(result.out(), "") << args[0];
     }
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
+}
+
+TEST(PtyPair, ASlaveThatCannotBeOpenedIsAFailureNamingIt) {
+    const pid_t child = ::fork();
+    if (child == 0) { // room for one more descriptor only: the master takes it
+        const int lowest = ::dup(0);
+        ::close(lowest);
+        const rlimit limit{static_cast<rlim_t>(lowest) + 1, static_cast<rlim_t>(lowest) + 1};
+        PtyPair pty;
+        std::string error;
+        const bool refused = ::setrlimit(RLIMIT_NOFILE, &limit) == 0 &&
+                             !openPtyPair(pty, false, error) && error.starts_with("/dev/pts/") &&
+                             error.ends_with(": Too many open files");
+        ::_exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 } // namespace

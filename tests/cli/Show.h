@@ -1,0 +1,47 @@
+#pragma once
+// A show for cadentor-run in a temporary directory: two ptys as ports 0 and 1, Config.ini (by
+// default naming both), and Command.def and seq.txt when they are given.
+
+#include "support/Pty.h"
+#include "support/TempDir.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace cadentor::test {
+
+inline const std::string runnerPath = CADENTOR_BINARY_DIR "/src/cli/cadentor-run";
+inline const std::string vportPath = CADENTOR_BINARY_DIR "/tools/vport/cadentor-vport";
+
+struct Show {
+    Show(const std::string& commands, const std::string& sequence, const std::string& config = "") {
+        dir.write("Config.ini", expand(config.empty() ? "[Common]\nRequire=2\n[Port0]\nDevice={0}\n"
+                                                        "BaudRate=115200\n[Port1]\nDevice={1}\n"
+                                                      : config));
+        if (!commands.empty())
+            dir.write("Command.def", commands);
+        if (!sequence.empty())
+            dir.write("seq.txt", sequence);
+    }
+    // The runner's arguments: `options`, then the sequence file when there is one.
+    std::vector<std::string> command(std::vector<std::string> options = {}) const {
+        options.insert(options.begin(), {runnerPath, "--dir", dir.path()});
+        if (std::filesystem::exists(dir.file("seq.txt")))
+            options.push_back(dir.file("seq.txt"));
+        return options;
+    }
+    // `text` with the ptys' paths for {0} and {1} and the directory for {d}.
+    std::string expand(std::string text) const {
+        for (const auto& [key, value] :
+             {std::pair{"{0}", port0.slavePath()}, {"{1}", port1.slavePath()}, {"{d}", dir.path()}})
+            for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+                text.replace(at, 3, value);
+        return text;
+    }
+
+    TempDir dir;
+    Pty port0, port1;
+};
+
+} // namespace cadentor::test
