@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <regex>
 #include <sys/resource.h>
 
@@ -56,6 +57,34 @@ TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnASignal) {
         for (const std::string& path : links)
             EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << path;
     }
+}
+
+// The listeners as the network devices of two runs, one after the other: each run is a client
+// that connects, sends and leaves, and the next one must be served too.
+TEST(VirtualPort, ShowsWhatRunsSendOverTcpAndUdp) {
+    ChildProcess vport({vportPath, "--tcp", "0", "--udp=0"});
+    std::string tcp, udp;
+    ASSERT_TRUE(vport.readLine(tcp) && vport.readLine(udp)) << vport.err();
+    TempDir dir;
+    dir.write("Config.ini",
+              "[Common]\nRequire=2\n[Port0]\nDevice=" + tcp + "\n[Port1]\nDevice=" + udp + "\n");
+    dir.write("Command.def", "On: 0: 02 4F 4E 03\nPing: 1: 50 49\n");
+    const std::string seq = dir.write("seq.txt", "0:0:0 On\n0:0:0.05 Ping\n");
+    static const std::regex form(R"(^\d+\.\d{3}\t(\d+)\t([0-9A-F ]*)$)");
+    for (int run = 0; run < 2; ++run) {
+        ChildProcess runner(
+            {CADENTOR_BINARY_DIR "/src/cli/cadentor-run", "--dir", dir.path(), seq});
+        EXPECT_EQ(runner.wait(), 0) << runner.err();
+        std::map<int, std::string> reports;
+        std::string line;
+        std::smatch match;
+        for (int lines = 0; lines < 2 && vport.readLine(line, 5000); ++lines)
+            if (std::regex_match(line, match, form))
+                reports[std::stoi(match[1])] += match[2].str();
+        EXPECT_EQ(reports, (std::map<int, std::string>{{0, "02 4F 4E 03"}, {1, "50 49"}})) << run;
+    }
+    vport.sendSignal(SIGTERM);
+    EXPECT_EQ(vport.wait(10000), 0);
 }
 
 TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {
