@@ -73,8 +73,9 @@ TEST(CommandLoad, ReadsEveryLineStopsAtTheFirstBadOneAndAnEmptyOrMissingFileEmpt
     test::RecordingReporter reporter;
     CommandTable table;
     const std::string path = dir.file("Command.def");
-    EXPECT_TRUE((dir.write("Command.def", "A: 0: 41\r\nB: 1: 42\nC: 2: 43\rD: 3: 44\0E: exec: run  "sv),
-                 table.load()));
+    EXPECT_TRUE(
+        (dir.write("Command.def", "A: 0: 41\r\nB: 1: 42\nC: 2: 43\rD: 3: 44\0E: exec: run  "sv),
+         table.load()));
     EXPECT_EQ(enumerated(table), (Names{"A", "B", "C", "D", "E"}));
     EXPECT_EQ(find(table, "E"), "1023:run  ");
     const auto refused = [&](std::string_view file, MessageId id, const std::string& detail) {

@@ -43,7 +43,8 @@ TEST(ConfigFile, EachPortHasItsSectionOrTheDefaults) {
         const PortSettings s = readPortSettings(loaded(), id);
         return s.device + " " + std::to_string(s.baudRate) + " " +
                std::to_string(static_cast<int>(s.parity)) + " " +
-               std::to_string(static_cast<int>(s.stopBits)) + " " + std::to_string(s.writeTimeoutMs);
+               std::to_string(static_cast<int>(s.stopBits)) + " " +
+               std::to_string(s.writeTimeoutMs);
     };
     EXPECT_EQ(readRequire(loaded()), 1); // no Config.ini at all
     EXPECT_EQ(settings(3), "COM4 9600 0 0 3000");

@@ -35,7 +35,8 @@ protected:
 // Blanks separate words, quotes group them; nothing else is special.
 TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
     const std::string recorder = test::writeScript(dir, "args.sh");
-    ASSERT_TRUE(startProgram(recorder + "\t 'x  y' \"it's\" a'1 2'\"3 4\"b '' $HOME;* \"open  end"s +
+    ASSERT_TRUE(startProgram(recorder +
+                             "\t 'x  y' \"it's\" a'1 2'\"3 4\"b '' $HOME;* \"open  end"s +
                              "\0 after the zero"s));
     EXPECT_EQ(test::waitForFile(recorder + ".out"), "x  y\nit's\na1 23 4b\n\n$HOME;*\nopen  end\n");
     EXPECT_FALSE(startProgram(" \t"));

@@ -40,7 +40,8 @@ TEST_F(SequenceLoading, EveryLineEndStyleLoadsTheSameEventsSortedStably) {
     for (int i = 0; i < 60; ++i)
         file += "0:0:" + std::to_string(i % 3) + (i % 2 ? " X\n" : " Y\n");
     for (int i = 0; i < 60; ++i) // second 0 takes i = 0, 3, ..., second 1 takes 1, 4, ...
-        expected += (i ? "," : "") + std::to_string(i / 20 * 1000) + ((i % 20 * 3 + i / 20) % 2 ? " X P" : " Y P");
+        expected += (i ? "," : "") + std::to_string(i / 20 * 1000) +
+                    ((i % 20 * 3 + i / 20) % 2 ? " X P" : " Y P");
     ASSERT_TRUE(s.load(file));
     EXPECT_EQ(s.events(), expected);
     EXPECT_TRUE(s.load("\r\n\n\r\r\n")); // line ends only: no events, no message
@@ -139,7 +140,8 @@ TEST_F(SequenceRun, FailingEventIsTriedAgainUntilSkippedAndRewindResetsAll) {
     start("0:0:0 A\n0:0:1 BAD\n0:0:1 B\n");
     step(1000, RunOutcome::Failed, 0, "A");
     EXPECT_EQ(s.events(), "0 A D,1000 BAD F,1000 B P");
-    EXPECT_EQ(s.sequence.eventAt(1)->failureReason(), "/no/such/program: No such file or directory");
+    EXPECT_EQ(s.sequence.eventAt(1)->failureReason(),
+              "/no/such/program: No such file or directory");
     step(0, RunOutcome::Failed, 0);
     EXPECT_EQ(s.sequence.skipCurrent(), 1);
     step(0, RunOutcome::Finished, 2, "B");
