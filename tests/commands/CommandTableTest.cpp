@@ -32,11 +32,10 @@ Names enumerated(const CommandTable& table) {
 }
 
 TEST(CommandTable, FirstDefinitionWinsAndEntriesComeByBucketNewestFirst) {
-    EXPECT_EQ(CommandTable::hash("\xc8"), 4294967240u); // bytes count as signed
     CommandTable table;
     for (const char* name : {"Notes", "Calc", "\x82\xa0", "Mute", "\xc8", "PowerOn", "Lamp"})
         table.add(name, 0, {0x41});
-    // Calc and the byte 200 share bucket 52; 130 160 lies in bucket 154.
+    // Calc and the byte 200 (signed, so hash 4294967240) share bucket 52; 130 160 lies in 154.
     EXPECT_EQ(enumerated(table),
               (Names{"PowerOn", "Lamp", "\xc8", "Calc", "Mute", "Notes", "\x82\xa0"}));
     ByteStream source{0x00, 0x01};
@@ -66,56 +65,41 @@ TEST(CommandTable, GrowsBeforeAnEntryWouldExceedTheBucketsAndKeepsEveryEntry) {
     const Names order = enumerated(table);
     EXPECT_EQ(std::set<std::string>(order.begin(), order.end()), names);
     EXPECT_EQ(order.size(), names.size());
-    table.clear();
-    EXPECT_TRUE(table.isEmpty());
 }
 
-class CommandLoad : public testing::Test {
-protected:
-    bool load(std::string_view file) {
-        dir.write("Command.def", file);
-        return table.load();
-    }
-    void expectMessage(MessageId id, const std::string& detail) {
-        ASSERT_EQ(reporter.ids(), std::vector<MessageId>{id});
-        EXPECT_EQ(reporter.reports()[0].detail, dir.file("Command.def") + detail);
-        reporter.clear();
-    }
-
+TEST(CommandLoad, ReadsEveryLineStopsAtTheFirstBadOneAndAnEmptyOrMissingFileEmptiesTheTable) {
     test::TempDir dir;
     test::ScopedProgramDirectory programDirectory{dir.path()};
     test::RecordingReporter reporter;
     CommandTable table;
-};
-
-TEST_F(CommandLoad, ReadsEveryLineAndStopsAtTheFirstBadOneNamingItsEditorLine) {
-    EXPECT_TRUE(load("A: 0: 41\r\nB: 1: 42\nC: 2: 43\rD: 3: 44\0E: exec: run  "sv));
+    const std::string path = dir.file("Command.def");
+    EXPECT_TRUE(
+        (dir.write("Command.def", "A: 0: 41\r\nB: 1: 42\nC: 2: 43\rD: 3: 44\0E: exec: run  "sv),
+         table.load()));
     EXPECT_EQ(enumerated(table), (Names{"A", "B", "C", "D", "E"}));
     EXPECT_EQ(find(table, "E"), "1023:run  ");
-    EXPECT_TRUE(reporter.ids().empty());
+    const auto refused = [&](std::string_view file, MessageId id, const std::string& detail) {
+        file.data() ? (void)dir.write("Command.def", file) : (void)std::filesystem::remove(path);
+        EXPECT_FALSE(table.load()) << detail;
+        EXPECT_EQ(reporter.ids(), std::vector<MessageId>{id}) << detail;
+        EXPECT_EQ(reporter.reports().empty() ? "" : reporter.reports()[0].detail, path + detail);
+        reporter.clear();
+    };
     for (const auto& [file, line] :
          {std::pair{"X: 0: 41\nA: 0: 41\r\n\r\nB: 1: 42\r\nC: 2: x\r\n"sv, ":5"},
           {"A: 0: 41\0B: 1: 42\0C\nD: 3: 44"sv, ":1"},
           {"A: 0: 41\rB: 1: 42\r\r C: 2: 43"sv, ":4"}}) {
-        EXPECT_FALSE(load(file));
-        expectMessage(MessageId::CommandParseFailed, line);
+        refused(file, MessageId::CommandParseFailed, line);
         EXPECT_EQ(find(table, "A"), "0:A"); // the lines before stay, the old file's are gone
         EXPECT_EQ(find(table, "B"), "1:B");
         EXPECT_EQ(find(table, "X"), file[0] == 'X' ? "0:A" : "-");
     }
-}
-
-TEST_F(CommandLoad, AMissingOrEmptyFileIsMessage8AndEmptiesTheTable) {
-    for (const std::string& reason :
-         {": No such file or directory (examples in " + examplesDirectory() + ")"s,
-          ": file is empty"s}) {
-        ASSERT_TRUE(load("A: 0: 41\n"));
-        if (reason[2] == 'N')
-            std::filesystem::remove(dir.file("Command.def"));
-        EXPECT_FALSE(reason[2] == 'N' ? table.load() : load(""));
-        expectMessage(MessageId::CommandReadFailed, reason);
-        EXPECT_TRUE(table.isEmpty());
-    }
+    refused("", MessageId::CommandReadFailed, ": file is empty");
+    EXPECT_TRUE(table.isEmpty());
+    ASSERT_TRUE((dir.write("Command.def", "A: 0: 41\n"), table.load()));
+    refused({}, MessageId::CommandReadFailed,
+            ": No such file or directory (examples in " + examplesDirectory() + ")");
+    EXPECT_TRUE(table.isEmpty());
 }
 
 } // namespace

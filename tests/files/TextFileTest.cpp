@@ -2,6 +2,7 @@
 
 #include "support/TempDir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -35,6 +36,8 @@ TEST(WholeFileRead, GivesTheBytesUnchangedOrFailsWithTheReason) {
     std::string data, error;
     ASSERT_TRUE(readWholeFile(dir.write("f", bytes), data, error)) << error;
     EXPECT_EQ(data, bytes);
+    const std::string huge = dir.write("huge", ""); // sparse: refused before any allocation
+    std::filesystem::resize_file(huge, 5ull << 30);
     // A sysfs attribute claims 4096 bytes and gives a few: a short read is no whole file.
     const std::string sysfs = "/sys/kernel/mm/transparent_hugepage/enabled";
     struct stat info {};
@@ -43,7 +46,9 @@ TEST(WholeFileRead, GivesTheBytesUnchangedOrFailsWithTheReason) {
          {std::pair{dir.file("missing"), "No such file or directory"},
           {dir.write("empty", ""), "file is empty"},
           {dir.path(), "Is a directory"},
+          {huge, "file too large to load (5.0 GiB)"},
           {haveSysfs ? sysfs : dir.path(), haveSysfs ? "short read" : "Is a directory"}}) {
+        data = "old";
         EXPECT_FALSE(readWholeFile(path, data, error));
         EXPECT_EQ(error, path + ": " + reason);
         EXPECT_EQ(data, "");

@@ -31,12 +31,6 @@ TEST(Reporter, GetsCaptionTextAndDetailAndIsRestoredAfterwards) {
     }
     raiseMessage(MessageId::BadPortCount);
     EXPECT_EQ(outer.ids(), std::vector<MessageId>{MessageId::BadPortCount});
-    Reporter previous = setReporter({}); // none: back to stderr
-    testing::internal::CaptureStderr();
-    raiseMessage(MessageId::PortOpenFailed, "/dev/ttyS0: Permission denied");
-    setReporter(previous);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Cadentor Message: " + loadMessage(3) + "\n  /dev/ttyS0: Permission denied\n");
 }
 
 } // namespace

@@ -2,24 +2,10 @@
 
 #include "support/TempDir.h"
 
-#include <climits>
 #include <gtest/gtest.h>
 
 namespace cadentor {
 namespace {
-
-TEST(ProfileFile, ReadsIntegersBySignAndLeadingDigits) {
-    for (const auto& [text, value] : {std::pair{"12", 12},
-                                      {"-1", -1},
-                                      {"+7", 7},
-                                      {"9600 bps", 9600},
-                                      {"12abc34", 12},
-                                      {"abc", 0},
-                                      {"- 5", 0},
-                                      {"4294967295", -1},
-                                      {"-2147483648", INT_MIN}})
-        EXPECT_EQ(parseProfileInt(text), value) << text;
-}
 
 TEST(ProfileFile, FindsKeysAndValuesByTheReadingRules) {
     // What find("S", "Key") gives for each text; "-" when it finds nothing.
@@ -38,13 +24,12 @@ TEST(ProfileFile, FindsKeysAndValuesByTheReadingRules) {
         EXPECT_EQ(found ? *found : "-", value) << text;
     }
     EXPECT_EQ(ProfileFile::parse("[S]\n;Key=5").find("S", ";Key"), nullptr);
-    const std::string longValue(100000, 'v');
-    const ProfileFile profile = ProfileFile::parse("[S]\nlong=" + longValue + "\nc=3\nempty=");
-    EXPECT_EQ(profile.readString("S", "long", ""), longValue);
-    EXPECT_EQ(profile.readInt("S", "c", 0), 3);
-    EXPECT_EQ(profile.readInt("S", "empty", 42), 42);
+    const ProfileFile profile = ProfileFile::parse("[S]\nc=3 ms\nempty=\nbig=4294967295\nn=-x");
+    for (const auto& [key, value] : {std::pair{"c", 3}, {"empty", 42}, {"big", -1}, {"n", 0}})
+        EXPECT_EQ(profile.readInt("S", key, 42), value) << key;
 }
 
+// "device baud parity stopbits writetimeout" of each port, from Config.ini in a program directory.
 TEST(ConfigFile, EachPortHasItsSectionOrTheDefaults) {
     test::TempDir dir;
     test::ScopedProgramDirectory programDirectory{dir.path()};
@@ -58,25 +43,27 @@ TEST(ConfigFile, EachPortHasItsSectionOrTheDefaults) {
         const PortSettings s = readPortSettings(loaded(), id);
         return s.device + " " + std::to_string(s.baudRate) + " " +
                std::to_string(static_cast<int>(s.parity)) + " " +
-               std::to_string(static_cast<int>(s.stopBits));
+               std::to_string(static_cast<int>(s.stopBits)) + " " +
+               std::to_string(s.writeTimeoutMs);
     };
     EXPECT_EQ(readRequire(loaded()), 1); // no Config.ini at all
-    EXPECT_EQ(settings(3), "COM4 9600 0 0");
+    EXPECT_EQ(settings(3), "COM4 9600 0 0 3000");
     dir.write("Config.ini", "[common]\r\nrequire = -2\r\n[PORT1]\ndevice = \"" +
                                 std::string(300, 'd') + "\" \nBAUDRATE=\t115200\nBaudRate=1\n");
     EXPECT_EQ(readRequire(loaded()), -2);
-    EXPECT_EQ(settings(0), "COM1 9600 0 0");
-    EXPECT_EQ(settings(1), std::string(259, 'd') + " 115200 0 0");
+    EXPECT_EQ(settings(0), "COM1 9600 0 0 3000");
+    EXPECT_EQ(settings(1), std::string(259, 'd') + " 115200 0 0 3000");
     // Parity: 1 even (code 2), 2 mark (3), 3 odd (1), 4 space (4), others none. StopBits: the
-    // code itself for 0 to 2, else one stop bit.
-    for (const auto& [v, codes] : {std::pair{"1", "1 2 1"},
-                                   {"2", "2 3 2"},
-                                   {"3", "3 1 0"},
-                                   {"4", "4 4 0"},
-                                   {"5", "5 0 0"},
-                                   {"-1", "4294967295 0 0"}}) {
-        dir.write("Config.ini",
-                  std::string("[Port0]\nBaudRate=") + v + "\nParity=" + v + "\nStopBits=" + v);
+    // code itself for 0 to 2, else one stop bit. WriteTimeout: positive, else the default.
+    for (const auto& [v, codes] : {std::pair{"1", "1 2 1 1"},
+                                   {"2", "2 3 2 2"},
+                                   {"3", "3 1 0 3"},
+                                   {"4", "4 4 0 4"},
+                                   {"5", "5 0 0 5"},
+                                   {"0", "0 0 0 3000"},
+                                   {"-1", "4294967295 0 0 3000"}}) {
+        dir.write("Config.ini", std::string("[Port0]\nBaudRate=") + v + "\nParity=" + v +
+                                    "\nStopBits=" + v + "\nwritetimeout = " + v);
         EXPECT_EQ(settings(0), std::string("COM1 ") + codes);
     }
 }

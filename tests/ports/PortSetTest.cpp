@@ -6,6 +6,7 @@
 #include "support/TtySpeed.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -31,6 +32,14 @@ protected:
         int held = -1;
         ::ioctl(pty.slaveFd(), TIOCGEXCL, &held);
         return held;
+    }
+    // The load fails with exactly message `id` and `detail`, and leaves no port.
+    void expectRefused(PortSet& set, MessageId id, const std::string& detail) {
+        reporter_.clear();
+        EXPECT_FALSE(set.load()) << detail;
+        EXPECT_EQ(reporter_.ids(), std::vector{id}) << detail;
+        EXPECT_EQ(reporter_.reports().empty() ? "" : reporter_.reports()[0].detail, detail);
+        EXPECT_EQ(set.count(), 0u);
     }
 
     test::TempDir dir_;
@@ -71,20 +80,29 @@ TEST_F(PortSetLoading, WritesReachTheRightDeviceByteForByteAfterEveryLoadOrFailW
     EXPECT_EQ(reporter_.reports()[0].detail, b_.slavePath() + ": Input/output error");
 }
 
-TEST_F(PortSetLoading, RequireGivesTheCountAndNegativeIsMessage10) {
+// Without Config.ini one port, COM1; one that cannot be read, or a Require below 0 or beyond
+// the last port id (1022), opens none.
+TEST_F(PortSetLoading, RequireGivesTheCountAndAFileThatCannotBeReadOpensNoPort) {
     PortSet dry{DeviceLayer::dryRun()}; // opens nothing and accepts every setting
-    ASSERT_TRUE(dry.load());            // without Config.ini: one port, COM1 at 9600
+    ASSERT_TRUE(dry.load());
     EXPECT_EQ(dry.port(0)->deviceName() + " " + std::to_string(dry.port(0)->baudRate()),
               "COM1 9600");
+    const std::string path = dir_.file("Config.ini");
+    std::filesystem::create_directory(path);
+    expectRefused(dry, MessageId::BadPortCount, path + ": Is a directory");
+    std::filesystem::remove(path);
     config(2, port(0, "NUL", "BaudRate=250000\nParity=3\nStopBits=1\n") + port(1, "nul"));
     ASSERT_TRUE(ports_.load()); // the null device takes any settings and every write
     EXPECT_TRUE(write(ports_, 1, "x"));
     config(0, port(0, "NUL"));
     EXPECT_TRUE(ports_.load());
     EXPECT_EQ(ports_.count(), 0u);
-    config(-1, port(0, dir_.file("gone"))); // nothing is opened
-    EXPECT_FALSE(ports_.load());
-    EXPECT_EQ(reporter_.ids(), std::vector{MessageId::BadPortCount});
+    config(1023);
+    EXPECT_TRUE(dry.load());
+    config(1024);
+    expectRefused(dry, MessageId::BadPortCount, path + ": Require=1024 (at most 1023 ports)");
+    config(-1, port(0, dir_.file("gone")));
+    expectRefused(ports_, MessageId::BadPortCount, path + ": Require=-1");
 }
 
 // Each case: port 0 is a_, then the ports given; the load fails with one message.
@@ -105,16 +123,10 @@ TEST_F(PortSetLoading, APortThatFailsEmptiesTheSetAfterOneMessageAndFreesTheOthe
           {port(1, c.slavePath()), MessageId::PortOpenFailed, c.slavePath() + busy},
           {port(1, a_.slavePath()), MessageId::PortOpenFailed, a_.slavePath() + busy},
           {port(1, "NUL") + port(2, d_.slavePath(), "StopBits=1\n"), MessageId::PortSetupFailed,
-           d_.slavePath() + ": 1.5 stop bits not supported with 8 data bits"},
-          {port(1, d_.slavePath(), "BaudRate=0\n"), MessageId::PortSetupFailed,
-           d_.slavePath() + ": speed 0 not supported"}}) {
+           d_.slavePath() + ": 1.5 stop bits not supported with 8 data bits"}}) {
         config(3, port(0, a_.slavePath()) + ports);
-        EXPECT_FALSE(ports_.load()) << detail;
-        ASSERT_EQ(reporter_.ids(), std::vector{id}) << detail;
-        EXPECT_EQ(reporter_.reports()[0].detail, detail);
-        EXPECT_EQ(ports_.count(), 0u);
+        expectRefused(ports_, id, detail);
         EXPECT_EQ(exclusive(a_) + exclusive(d_), 0) << "a device stays held";
-        reporter_.clear();
     }
     ::close(other);
 }

@@ -5,6 +5,7 @@
 #include "support/Pty.h"
 #include "support/TtySpeed.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -52,17 +53,17 @@ TEST(SerialPortOnAPty, ARefusedSettingReleasesTheDeviceBeforeTheOperatorIsTold) 
     EXPECT_EQ(heldWhenTold, 0);
 }
 
-TEST(DevicePath, MapsConfiguredNamesToPaths) {
+TEST(DevicePath, MapsConfiguredNamesToPathsAndARefusalHintsAtTheDialoutGroup) {
     for (const auto& [name, path] : {std::pair{"COM1", "/dev/ttyS0"},
                                      {"com12", "/dev/ttyS11"},
                                      {"COM0", "/dev/COM0"},
-                                     {"COMx", "/dev/COMx"},
                                      {"COM01", "/dev/COM01"},
                                      {"NuL", "/dev/null"},
-                                     {"ttyUSB0", "/dev/ttyUSB0"},
-                                     {"pts/3", "pts/3"},
-                                     {"COM99999999999", "/dev/COM99999999999"}})
+                                     {"pts/3", "pts/3"}})
         EXPECT_EQ(devicePath(name), path) << name;
+    EXPECT_EQ(openFailureDetail("/dev/ttyUSB0", EACCES),
+              "/dev/ttyUSB0: Permission denied (is the user in the dialout group?)");
+    EXPECT_EQ(openFailureDetail("/dev/ttyUSB0", EPERM), "/dev/ttyUSB0: Operation not permitted");
 }
 
 TEST(TimerResolution, HoldsTheFinestSlackWhileItLivesAndRestoresTheOldOne) {

@@ -14,21 +14,6 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(CommandLineSplitting, BlanksSeparateAndQuotesGroup) {
-    using Words = std::vector<std::string>;
-    const std::pair<std::string, Words> cases[] = {
-        {" \t ", {}},
-        {"  prog\t\ta  b  ", {"prog", "a", "b"}},
-        {"prog \"it's\" 'say \"hi\"'", {"prog", "it's", "say \"hi\""}},
-        {"prog x'1 2'\"3 4\"y \"\" ''", {"prog", "x1 23 4y", "", ""}},
-        {"prog \"unterminated rest  of\tline", {"prog", "unterminated rest  of\tline"}},
-        {"prog $HOME *.txt ~ a|b;c C:\\x\\ \xff",
-         {"prog", "$HOME", "*.txt", "~", "a|b;c", "C:\\x\\", "\xff"}},
-    };
-    for (const auto& [line, words] : cases)
-        EXPECT_EQ(splitCommandLine(line), words) << line;
-}
-
 // A test opener named xdg-open, first on PATH, that writes its arguments to xdg-open.out.
 class Actions : public ::testing::Test {
 protected:
@@ -47,12 +32,41 @@ protected:
     const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
 };
 
-TEST_F(Actions, ProgramStartsWithItsWords) {
+// Blanks separate words, quotes group them; nothing else is special.
+TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
     const std::string recorder = test::writeScript(dir, "args.sh");
-    ASSERT_TRUE(startProgram(recorder + " 'x  y' z\0 after the zero"s));
-    EXPECT_EQ(test::waitForFile(recorder + ".out"), "x  y\nz\n");
-    EXPECT_FALSE(startProgram("plain.sh")); // a bare name is looked up on PATH only
-    EXPECT_FALSE(startProgram(""));
+    ASSERT_TRUE(startProgram(recorder +
+                             "\t 'x  y' \"it's\" a'1 2'\"3 4\"b '' $HOME;* \"open  end"s +
+                             "\0 after the zero"s));
+    EXPECT_EQ(test::waitForFile(recorder + ".out"), "x  y\nit's\na1 23 4b\n\n$HOME;*\nopen  end\n");
+    EXPECT_FALSE(startProgram(" \t"));
+    const std::string plain = dir.write("plain.sh", "#!/bin/sh\n"); // not executable
+    const std::string empty = dir.write("empty", "");
+    std::filesystem::permissions(empty, std::filesystem::perms::owner_all);
+    for (const auto& [line, reason] :
+         {std::pair{"cadentor-no-such-program x"s, "cadentor-no-such-program: not found on PATH"s},
+          {plain, plain + ": Permission denied"},
+          {empty, empty + ": Exec format error"}}) {
+        std::string why;
+        EXPECT_FALSE(startProgram(line, &why));
+        EXPECT_EQ(why, reason);
+    }
+    // With our standard descriptors closed, the launcher's own pipe takes their numbers and
+    // must still tell a failed start from a good one.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(0);
+        ::close(1);
+        ::close(2);
+        std::string why;
+        ::_exit(!startProgram(plain, &why) && why == plain + ": Permission denied" &&
+                        startProgram("/bin/true")
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // Whatever state this process is in, the program gets /dev/null as its standard descriptors,
@@ -100,7 +114,11 @@ TEST_F(Actions, OpenerGetsAnExistingPathOrAUrlAndNothingElse) {
     ASSERT_TRUE(openTarget("https://example.org/a b?c=$HOME")); // unchecked and unchanged
     EXPECT_EQ(opened(), "https://example.org/a b?c=$HOME\n");
     ::setenv("PATH", dir.file("nowhere").c_str(), 1);
-    EXPECT_FALSE(openTarget(target)); // no opener on PATH
+    std::string why;
+    EXPECT_FALSE(openTarget(target, &why));
+    EXPECT_EQ(why, "xdg-open: not found on PATH");
+    EXPECT_FALSE(openTarget(dir.file("gone"), &why));
+    EXPECT_EQ(why, dir.file("gone") + ": No such file or directory");
     EXPECT_TRUE(reporter.reports().empty());
 }
 
