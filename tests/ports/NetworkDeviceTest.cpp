@@ -72,6 +72,7 @@ TEST(NetworkDeviceNames, AreRecognisedAndMalformedOnesRefusedWithTheReason) {
     for (const auto& [name, reason] : std::vector<std::pair<std::string, std::string>>{
              {"socket://10.0.0.5:", "no port given (HOST:PORT)"},
              {"socket://10.0.0.5:65536", badPort},
+             {"socket://10.0.0.5:0", badPort},
              {"socket://10.0.0.5:40x1", badPort},
              {"udp://[]:4001", "no host given (HOST:PORT)"},
              {"socket://::1:4001", "an IPv6 address must stand in brackets: [ADDRESS]:PORT"},
