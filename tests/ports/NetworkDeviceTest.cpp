@@ -183,5 +183,22 @@ TEST_F(NetworkPorts, APeerThatWentAwayOrTakesNoDataFailsTheWritesUntilALoadConne
     }
 }
 
+// A device that answers every command: what it sends is read and dropped as it comes, so that
+// the connection's buffers never fill and stall the writes.
+TEST_F(NetworkPorts, AnswersFromThePeerAreDroppedAndNeverStallWrites) {
+    Loopback peer(false);
+    config({peer.url()});
+    ASSERT_TRUE(ports_.load()) << detail();
+    const UniqueFd connection = peer.accept();
+    const std::string answer(8192, 'k'); // 32 MB in all, more than any receive buffer holds
+    for (int i = 0; i < 4096; ++i) {
+        ASSERT_EQ(::send(connection.get(), answer.data(), answer.size(), MSG_DONTWAIT),
+                  static_cast<ssize_t>(answer.size()))
+            << "the port stopped reading after " << i << " answers";
+        ASSERT_TRUE(write(0, "q")) << detail();
+    }
+    EXPECT_EQ(receive(connection.get(), 4096), std::string(4096, 'q'));
+}
+
 } // namespace
 } // namespace cadentor
