@@ -1,6 +1,7 @@
 // cadentor-vport as a process: what a writer sends to its slaves shows up as hex lines; and
 // the pty pair it stands on.
 
+#include "Show.h"
 #include "pty/PtyPair.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -15,7 +16,6 @@ namespace cadentor::test {
 namespace {
 
 namespace fs = std::filesystem;
-const std::string vportPath = CADENTOR_BINARY_DIR "/tools/vport/cadentor-vport";
 
 // Opens `path`, writes `bytes`, closes, as a one-shot writer such as a shell redirection does;
 // then the hex bytes that port `port` reported in the next lines "MS.USEC<TAB>PORT<TAB>HEX"
@@ -72,8 +72,7 @@ TEST(VirtualPort, ShowsWhatRunsSendOverTcpAndUdp) {
     const std::string seq = dir.write("seq.txt", "0:0:0 On\n0:0:0.05 Ping\n");
     static const std::regex form(R"(^\d+\.\d{3}\t(\d+)\t([0-9A-F ]*)$)");
     for (int run = 0; run < 2; ++run) {
-        ChildProcess runner(
-            {CADENTOR_BINARY_DIR "/src/cli/cadentor-run", "--dir", dir.path(), seq});
+        ChildProcess runner({runnerPath, "--dir", dir.path(), seq});
         EXPECT_EQ(runner.wait(), 0) << runner.err();
         std::map<int, std::string> reports;
         std::string line;
