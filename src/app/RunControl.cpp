@@ -18,6 +18,9 @@ namespace {
 
 constexpr int blinkPeriodMs = 500;
 constexpr std::int64_t millisecondNs = 1000000;
+// While events come faster, the list follows them at most this often; the time label keeps the
+// screen's rate.
+constexpr std::int64_t listPeriodNs = 100 * millisecondNs;
 
 void sleepUntil(std::int64_t monotonicNs) {
     timespec until{};
@@ -83,6 +86,8 @@ void RunControl::enterAutomaticMode() {
 
 void RunControl::enterManualMode() {
     clock_.pause();
+    if (mode_ == Mode::Automatic)
+        showRunRows();
     if (!blinkTimer_.isActive())
         blinkTimer_.start();
     mode_ = Mode::Manual;
@@ -96,6 +101,7 @@ void RunControl::automaticCommand() {
     const double rate = screen ? screen->refreshRate() : 0;
     frameNs_ = static_cast<std::int64_t>(1e9 / (rate >= 1 ? rate : 60));
     nextFrame_ = 0;
+    nextList_ = 0;
     shownThrough_ = sequence_.currentIndex();
 }
 
@@ -143,14 +149,16 @@ void RunControl::showCurrentEvent() {
 
 void RunControl::selectCurrentEvent() {
     QItemSelectionModel* selection = form_.list->selectionModel();
-    selection->clear();
     const int row = sequence_.currentIndex();
-    if (row >= 0 && row < model_.rowCount()) {
-        const QModelIndex index = model_.index(row, 0);
-        selection->setCurrentIndex(index,
-                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        form_.list->scrollTo(index, QAbstractItemView::EnsureVisible);
+    if (row < 0 || row >= model_.rowCount()) {
+        selection->clear();
+        return;
     }
+    // Moved in one step: a cleared current index in between would repaint the header too.
+    const QModelIndex index = model_.index(row, 0);
+    selection->setCurrentIndex(index,
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    form_.list->scrollTo(index, QAbstractItemView::EnsureVisible);
 }
 
 int RunControl::selectedRow() const {
@@ -195,12 +203,19 @@ RunControl::Pass RunControl::runDueEvents() {
     return Pass::Stopped;
 }
 
-void RunControl::showProgress() {
+void RunControl::showRunRows() {
     const int current = sequence_.currentIndex();
-    if (current != shownThrough_) {
-        selectCurrentEvent();
-        model_.refreshRows(std::min(current, shownThrough_) + 1, std::max(current, shownThrough_));
-        shownThrough_ = current;
+    if (current == shownThrough_)
+        return;
+    selectCurrentEvent();
+    model_.refreshRows(std::min(current, shownThrough_) + 1, std::max(current, shownThrough_));
+    shownThrough_ = current;
+}
+
+void RunControl::showProgress(std::int64_t now) {
+    if (now >= nextList_ && sequence_.currentIndex() != shownThrough_) {
+        showRunRows();
+        nextList_ = now + listPeriodNs;
     }
     updateTimeDisplay();
 }
@@ -232,7 +247,7 @@ void RunControl::idleEvent() {
     // with an event due within half a frame after the tick, that event's pass shows it.
     const std::int64_t now = monotonicNanoseconds();
     if (now >= nextFrame_) {
-        showProgress();
+        showProgress(now);
         nextFrame_ = std::max(nextFrame_ + frameNs_, now + frameNs_ / 2);
     }
     if (!loop_)

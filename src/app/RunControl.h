@@ -8,7 +8,8 @@
 // before the next event falls due, and a pass that finds it due within that time sleeps until it
 // is due and runs it, so no repaint starts in between. What the operator sees of a run (the time
 // label, the colours of the rows that ran, the selection on the last of them) is brought up to
-// date at the screen's rate, right after the events of a pass. A failure passed over because
+// date right after the events of a pass: the time label at the screen's rate, the list at most
+// ten times a second, and the list at once when the run stops. A failure passed over because
 // SkipError is ticked ends the pass, so that what the operator did meanwhile (MANUAL, Exit) comes
 // before the next event. Every operation works in both modes.
 
@@ -76,7 +77,10 @@ private:
     enum class Pass { Ran, Stopped, Skipped };
     Pass runDueEvents();
     void selectCurrentEvent();
-    void showProgress();
+    // The rows that ran since they were last shown, in their colours, and the selection on the
+    // last of them.
+    void showRunRows();
+    void showProgress(std::int64_t now);
     void setModePicture(ModePicture picture);
     void blink();
     std::int64_t margin() const;
@@ -98,6 +102,7 @@ private:
     std::int64_t repaintNs_; // the longest recent repaint
     std::int64_t frameNs_;   // one frame of the screen
     std::int64_t nextFrame_ = 0;
+    std::int64_t nextList_ = 0;
     int shownThrough_ = -1; // the rows up to here are shown in their colours
 };
 

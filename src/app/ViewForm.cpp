@@ -44,6 +44,15 @@ EventListView::EventListView(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
 }
 
+void EventListView::setSelectionModel(QItemSelectionModel* selection) {
+    QTableView::setSelectionModel(selection);
+    QItemSelectionModel* previous = horizontalHeader()->selectionModel();
+    horizontalHeader()->setSelectionModel(
+        new QItemSelectionModel(horizontalHeader()->model(), horizontalHeader()));
+    if (previous != selection && previous->parent() == horizontalHeader())
+        delete previous;
+}
+
 QModelIndex EventListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
     const int rows = model() ? model()->rowCount(rootIndex()) : 0;
     if ((action == MoveHome || action == MoveEnd) && rows > 0)

@@ -29,6 +29,9 @@ private:
 class EventListView : public QTableView {
 public:
     explicit EventListView(QWidget* parent);
+    // The header gets a selection model of its own: it shows no selection, and a selection that
+    // spans every column would otherwise repaint the whole header whenever the row moves.
+    void setSelectionModel(QItemSelectionModel* selection) override;
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
