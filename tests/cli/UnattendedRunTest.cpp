@@ -10,8 +10,6 @@
 namespace cadentor::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // How stdout and stderr are left: a pipe whose reader has gone (as after `| head -n 1`), one
 // the test reads only at the end (a supervisor that stalls), or all three standard ones closed.
 enum class Output { ReaderGone, NobodyReads, Closed };
@@ -20,33 +18,15 @@ enum class Output { ReaderGone, NobodyReads, Closed };
 // and in `unread` what a pipe that nobody read holds at the end.
 int runWith(Output output, const std::vector<std::string>& argv, std::string* unread = nullptr) {
     int pipes[2] = {-1, -1};
-    if (output != Output::Closed && ::pipe(pipes) != 0)
+    if (output != Output::Closed && ::pipe2(pipes, O_CLOEXEC) != 0)
         return ChildProcess::stillRunning;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (output != Output::Closed)
-            ::dup2(pipes[1], 1), ::dup2(pipes[1], 2);
-        for (int fd = output == Output::Closed ? 0 : 3; fd < 64; ++fd)
-            ::close(fd);
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
+    ChildProcess child(argv, output == Output::Closed ? ChildProcess::noDescriptors : pipes[1]);
     ::close(pipes[1]);
     if (output == Output::ReaderGone)
         ::close(pipes[0]);
-    int status = 0, code = ChildProcess::stillRunning;
-    for (auto until = Clock::now() + std::chrono::seconds(10); Clock::now() < until;
-         std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-            break;
-        }
-    if (code == ChildProcess::stillRunning)
-        ::kill(pid, SIGKILL), ::waitpid(pid, &status, 0);
+    const int code = child.wait(10000);
+    if (code == ChildProcess::stillRunning) // before the pipe is read to its end
+        child.sendSignal(SIGKILL), child.wait();
     char buffer[4096];
     if (output == Output::NobodyReads)
         for (ssize_t got; (got = ::read(pipes[0], buffer, sizeof buffer)) > 0;)

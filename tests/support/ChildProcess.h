@@ -1,7 +1,8 @@
 #pragma once
 // A program started as a child process (exit code 127 when it cannot run) with stdin on /dev/null
 // and stdout and stderr in memory files, so that programs it starts in turn can hold them
-// without holding up the test. Every wait has a generous timeout and never hangs the test.
+// without holding up the test; or with both on a descriptor of the test's, or with no descriptor
+// open at all. Every wait has a generous timeout and never hangs the test.
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +20,8 @@ namespace cadentor::test {
 
 class ChildProcess {
 public:
-    explicit ChildProcess(std::vector<std::string> argv) {
+    static constexpr int noDescriptors = -2;
+    explicit ChildProcess(std::vector<std::string> argv, int output = -1) {
         std::vector<char*> args;
         for (std::string& arg : argv)
             args.push_back(arg.data());
@@ -27,9 +29,12 @@ public:
         for (int& fd : fds_)
             fd = ::memfd_create("output", MFD_CLOEXEC);
         if ((pid_ = ::fork()) == 0) {
-            ::dup2(::open("/dev/null", O_RDONLY), 0);
-            ::dup2(fds_[0], 1);
-            ::dup2(fds_[1], 2);
+            if (output == noDescriptors)
+                for (int fd = 0; fd < 64; ++fd)
+                    ::close(fd);
+            else
+                ::dup2(::open("/dev/null", O_RDONLY), 0), ::dup2(output >= 0 ? output : fds_[0], 1),
+                    ::dup2(output >= 0 ? output : fds_[1], 2);
             ::execv(args[0], args.data());
             ::_exit(127);
         }
@@ -47,29 +52,23 @@ public:
 
     // The next line of stdout without its newline; false when none came in time.
     bool readLine(std::string& line, int timeoutMs = 10000) {
-        for (int ms = 0;; ms += 5) {
+        return within(timeoutMs, [&] {
             const std::string rest = out();
-            if (const std::size_t newline = rest.find('\n'); newline != std::string::npos) {
-                line = rest.substr(0, newline);
-                taken_ += newline + 1;
-                return true;
-            }
-            if (ms >= timeoutMs)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+            const std::size_t newline = rest.find('\n');
+            if (newline != std::string::npos)
+                line = rest.substr(0, newline), taken_ += newline + 1;
+            return newline != std::string::npos;
+        });
     }
     // The exit code, minus the signal that killed it, or stillRunning after `timeoutMs`.
     static constexpr int stillRunning = -1000;
     int wait(int timeoutMs = 20000) {
-        for (int ms = 0, status = 0; status_ == stillRunning; ms += 5) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_)
+        within(timeoutMs, [&] {
+            int status = 0;
+            if (status_ == stillRunning && ::waitpid(pid_, &status, WNOHANG) == pid_)
                 status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-            else if (ms >= timeoutMs)
-                break;
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+            return status_ != stillRunning;
+        });
         return status_;
     }
     void sendSignal(int signal) {
@@ -82,6 +81,13 @@ public:
     std::string err() const { return contents(fds_[1]); }
 
 private:
+    template <typename Done> static bool within(int timeoutMs, Done done) {
+        for (int ms = 0; !done();
+             ms += 5, std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+            if (ms >= timeoutMs)
+                return false;
+        return true;
+    }
     static std::string contents(int fd) {
         struct stat info {};
         std::string text(::fstat(fd, &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0,
