@@ -15,13 +15,13 @@ namespace {
 
 TEST(SerialPortOnAPty, TheSettingsReachTheDeviceAndNothingElseChanges) {
     // What a pty keeps: the speed, PARODD and CMSPAR (it drops PARENB itself), INPCK, CSTOPB.
-    struct Case {
-        std::uint32_t baudRate;
-        std::uint8_t parity, stopBits;
-        tcflag_t parityFlags;
-    };
-    for (const Case& c : {Case{9600, 0, 0, 0}, Case{19200, 1, 2, PARODD}, Case{115200, 2, 0, 0},
-                          Case{250000, 3, 2, PARODD | CMSPAR}, Case{57600, 4, 0, CMSPAR}}) {
+    for (const auto& [baudRate, parity, stopBits, parityFlags] :
+         {std::tuple<std::uint32_t, std::uint8_t, std::uint8_t, tcflag_t>{9600, 0, 0, 0},
+          {19200, 1, 2, PARODD},
+          {115200, 2, 0, 0},
+          {250000, 3, 2, PARODD | CMSPAR},
+          {57600, 4, 0, CMSPAR}}) {
+        SCOPED_TRACE(baudRate);
         test::Pty pty;
         termios before = pty.slaveSettings(); // start with every flag the port sets wrong
         before.c_cflag = (before.c_cflag & ~CSIZE) | CS7 | CRTSCTS | PARODD | CMSPAR | CSTOPB;
@@ -29,14 +29,12 @@ TEST(SerialPortOnAPty, TheSettingsReachTheDeviceAndNothingElseChanges) {
         before.c_oflag |= OPOST;
         ASSERT_EQ(::tcsetattr(pty.slaveFd(), TCSANOW, &before), 0);
         SerialPort port;
-        ASSERT_TRUE(port.open(pty.slavePath(), c.baudRate, Parity{c.parity}, StopBits{c.stopBits}))
-            << c.baudRate;
+        ASSERT_TRUE(port.open(pty.slavePath(), baudRate, Parity{parity}, StopBits{stopBits}));
         const termios t = pty.slaveSettings();
-        EXPECT_EQ(test::ttyOutputSpeed(pty.slaveFd()), c.baudRate);
+        EXPECT_EQ(test::ttyOutputSpeed(pty.slaveFd()), baudRate);
         EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR | CSTOPB | CSIZE | CRTSCTS),
-                  c.parityFlags | (c.stopBits == 2 ? CSTOPB : 0) | CS8 | CRTSCTS)
-            << c.baudRate;
-        EXPECT_EQ(t.c_iflag & (INPCK | IXON), (c.parity != 0 ? INPCK : 0) | IXON) << c.baudRate;
+                  parityFlags | (stopBits == 2 ? CSTOPB : 0) | CS8 | CRTSCTS);
+        EXPECT_EQ(t.c_iflag & (INPCK | IXON), (parity != 0 ? INPCK : 0) | IXON);
         EXPECT_EQ(t.c_oflag & OPOST, 0u);
     }
 }
