@@ -5,7 +5,6 @@
 
 #include "support/TempDir.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

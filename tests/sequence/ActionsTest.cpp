@@ -19,12 +19,6 @@ class Actions : public ::testing::Test {
 protected:
     void SetUp() override { ::setenv("PATH", (dir.path() + ":" + savedPath).c_str(), 1); }
     void TearDown() override { ::setenv("PATH", savedPath.c_str(), 1); }
-    // What the opener was given; then the opener is ready for the next request.
-    std::optional<std::string> opened() {
-        std::optional<std::string> text = test::waitForFile(opener + ".out");
-        std::filesystem::remove(opener + ".out");
-        return text;
-    }
 
     test::TempDir dir;
     test::RecordingReporter reporter;
@@ -55,18 +49,13 @@ TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
     // must still tell a failed start from a good one.
     const pid_t child = ::fork();
     if (child == 0) {
-        ::close(0);
-        ::close(1);
-        ::close(2);
+        ::close_range(0, 2, 0);
         std::string why;
-        ::_exit(!startProgram(plain, &why) && why == plain + ": Permission denied" &&
-                        startProgram("/bin/true")
-                    ? 0
-                    : 1);
+        ::_exit(startProgram(plain, &why) || why != plain + ": Permission denied" ||
+                !startProgram("/bin/true"));
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    int status = -1;
+    EXPECT_TRUE(::waitpid(child, &status, 0) == child && status == 0) << status;
 }
 
 // Whatever state this process is in, the program gets /dev/null as its standard descriptors,
@@ -110,9 +99,10 @@ TEST_F(Actions, OpenerGetsAnExistingPathOrAUrlAndNothingElse) {
         EXPECT_FALSE(openTarget(target)) << target; // a drive letter or a digit is no scheme
     const std::string target = dir.write("read me.txt", "x");
     ASSERT_TRUE(openTarget(target + "\0.ignored"s));
-    EXPECT_EQ(opened(), target + "\n");
+    EXPECT_EQ(test::waitForFile(opener + ".out"), target + "\n");
+    std::filesystem::remove(opener + ".out");
     ASSERT_TRUE(openTarget("https://example.org/a b?c=$HOME")); // unchecked and unchanged
-    EXPECT_EQ(opened(), "https://example.org/a b?c=$HOME\n");
+    EXPECT_EQ(test::waitForFile(opener + ".out"), "https://example.org/a b?c=$HOME\n");
     ::setenv("PATH", dir.file("nowhere").c_str(), 1);
     std::string why;
     EXPECT_FALSE(openTarget(target, &why));

@@ -1,5 +1,5 @@
 #include "SequenceTestSupport.h"
-#include "messages/Messages.h"
+#include "sequence/DueInstant.h"
 #include "support/Pty.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +77,22 @@ TEST_F(SequenceLoading, CommandListHasEveryCommandInTableOrderOrNoneWhenAPortIsB
     EXPECT_FALSE(s.sequence.loadCommandList());
 }
 
+using NextDueInstant = SequenceLoading;
+
+TEST_F(NextDueInstant, OfTheNextEventOnlyWhileTheClockRunsAndAnEventIsLeft) {
+    EXPECT_FALSE(nextDueInstant(s.sequence)); // no events
+    ASSERT_TRUE(s.load("0:0:0.005 X\n0:0:0.009 X\n"));
+    EXPECT_FALSE(nextDueInstant(s.sequence)); // paused
+    s.clock.resume();
+    s.ms.advance(5);
+    EXPECT_EQ(s.sequence.runDue(), RunOutcome::Executed);
+    const std::optional<DueInstant> next = nextDueInstant(s.sequence);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->due - (next->now - next->now % 1000000), 4000000); // the second event, at 9
+    EXPECT_EQ(s.sequence.skipCurrent(), 1);
+    EXPECT_FALSE(nextDueInstant(s.sequence)); // none left
+}
+
 // A..E send their own letter to one pty, RAW every awkward byte; BAD starts no program.
 class SequenceRun : public ::testing::Test {
 protected:
@@ -87,10 +103,6 @@ protected:
                                 "RAW: 0: 00 0A 0D 0D 0A FF 11 13 03 04 1A 7F 80 b10101010\n"));
     }
     void TearDown() override { EXPECT_EQ(pty.read(0, 100), "") << "more was sent"; }
-    void start(std::string_view lines) {
-        ASSERT_TRUE(s.load(lines));
-        s.clock.resume();
-    }
     // Advances the counter by `ms`, runs what is due and checks the outcome, the position and
     // the bytes that arrive at the pty (none when `bytes` is empty).
     void step(std::uint32_t ms, RunOutcome outcome, int position, const std::string& bytes = "") {
@@ -137,7 +149,8 @@ TEST_F(SequenceRun, DueEventsRunTogetherInOrderAndNothingRunsWhilePaused) {
 
 // Events done before a failure keep their status; the failing one stays current until skipped.
 TEST_F(SequenceRun, FailingEventIsTriedAgainUntilSkippedAndRewindResetsAll) {
-    start("0:0:0 A\n0:0:1 BAD\n0:0:1 B\n");
+    ASSERT_TRUE(s.load("0:0:0 A\n0:0:1 BAD\n0:0:1 B\n"));
+    s.clock.resume();
     step(1000, RunOutcome::Failed, 0, "A");
     EXPECT_EQ(s.events(), "0 A D,1000 BAD F,1000 B P");
     EXPECT_EQ(s.sequence.eventAt(1)->failureReason(),

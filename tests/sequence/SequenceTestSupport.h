@@ -12,7 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 namespace cadentor::test {
@@ -22,11 +22,8 @@ inline const char* const NoPorts = "[Common]\r\nRequire=0\r\n";
 // The contents of `path` once it exists, or nothing after ten seconds.
 inline std::optional<std::string> waitForFile(const std::string& path) {
     for (int tries = 0; tries < 2000; ++tries) {
-        if (std::ifstream in{path, std::ios::binary}) {
-            std::ostringstream contents;
-            contents << in.rdbuf();
-            return contents.str();
-        }
+        if (std::ifstream in{path, std::ios::binary})
+            return std::string(std::istreambuf_iterator<char>(in), {});
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return std::nullopt;
