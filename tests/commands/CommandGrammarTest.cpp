@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 using namespace std::string_literals;
 
@@ -35,6 +34,3 @@ TEST(CommandGrammar, AcceptsWholeLinesOnlyAndGivesNamePortAndBytes) {
          {" 41 x", " 4142", " 41,42", " 4", " fff", " b0100", " B111111110", " 41\v"})
         EXPECT_FALSE(parseCommandDefinition("A: 0:"s + bytes, refused)) << bytes;
 }
-
-} // namespace
-} // namespace cadentor

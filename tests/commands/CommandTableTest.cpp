@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 #include <set>
 
-namespace cadentor {
+using namespace cadentor;
+
 namespace {
 
 using namespace std::literals;
@@ -99,4 +100,3 @@ TEST(CommandLoad, ReadsEveryLineStopsAtTheFirstBadOneAndAnEmptyOrMissingFileEmpt
 }
 
 } // namespace
-} // namespace cadentor

@@ -8,8 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 TEST(ProgramDirectory, AnOverrideElseTheExecutableDirectoryWithAFileElseTheUsersConfigDirectory) {
     // A file (or a directory named Config.ini) beside the program, XDG_CONFIG_HOME, HOME
@@ -37,6 +36,3 @@ TEST(ProgramDirectory, AnOverrideElseTheExecutableDirectoryWithAFileElseTheUsers
     EXPECT_EQ(joinPath("/", "Command.def"), "/Command.def");
     EXPECT_EQ(joinPath("", "Command.def"), "Command.def");
 }
-
-} // namespace
-} // namespace cadentor

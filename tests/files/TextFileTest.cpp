@@ -6,8 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 using namespace std::string_view_literals;
 using Lines = std::vector<std::pair<std::string, unsigned>>;
@@ -54,6 +53,3 @@ TEST(WholeFileRead, GivesTheBytesUnchangedOrFailsWithTheReason) {
         EXPECT_EQ(data, "");
     }
 }
-
-} // namespace
-} // namespace cadentor

@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 #include <set>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 TEST(MessageTable, EveryMessageHasItsOwnTextAndOtherIdsNone) {
     std::set<std::string> texts;
@@ -30,6 +29,3 @@ TEST(Reporter, GetsCaptionTextAndDetailAndIsRestoredAfterwards) {
     raiseMessage(MessageId::BadPortCount);
     EXPECT_EQ(outer.ids(), std::vector<MessageId>{MessageId::BadPortCount});
 }
-
-} // namespace
-} // namespace cadentor

@@ -15,7 +15,8 @@
 #include <sys/socket.h>
 #include <thread>
 
-namespace cadentor {
+using namespace cadentor;
+
 namespace {
 
 bool readable(int fd) {
@@ -175,4 +176,3 @@ TEST_F(NetworkPorts, AnswersFromThePeerAreDroppedAndNeverStallWrites) {
 }
 
 } // namespace
-} // namespace cadentor

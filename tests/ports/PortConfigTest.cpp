@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 TEST(ProfileFile, FindsKeysAndValuesByTheReadingRules) {
     // What find("S", "Key") gives for each text; "-" when it finds nothing.
@@ -62,6 +61,3 @@ TEST(ConfigFile, EachPortHasItsSectionOrTheDefaults) {
         EXPECT_EQ(settings(0), std::string("1 COM1 ") + codes);
     }
 }
-
-} // namespace
-} // namespace cadentor

@@ -9,7 +9,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-namespace cadentor {
+using namespace cadentor;
+
 namespace {
 
 // PortSet::load reading Config.ini from a temporary program directory, with ptys as devices.
@@ -109,4 +110,3 @@ TEST_F(PortSetLoading, APortThatFailsEmptiesTheSetAfterOneMessageAndFreesTheOthe
 }
 
 } // namespace
-} // namespace cadentor

@@ -10,8 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 TEST(SerialPortOnAPty, TheSettingsReachTheDeviceAndNothingElseChanges) {
     // What a pty keeps: the speed, PARODD and CMSPAR (it drops PARENB itself), INPCK, CSTOPB.
@@ -75,6 +74,3 @@ TEST(TimerResolution, HoldsTheFinestSlackWhileItLivesAndRestoresTheOldOne) {
     EXPECT_EQ(slack(), 12345);
     ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(original), 0, 0, 0);
 }
-
-} // namespace
-} // namespace cadentor

@@ -9,7 +9,8 @@
 #include <future>
 #include <thread>
 
-namespace cadentor {
+using namespace cadentor;
+
 namespace {
 
 class StuckDevice : public test::PortSetFixture {
@@ -67,4 +68,3 @@ TEST_F(StuckDevice, ASlowDeviceThatKeepsTakingDataIsNeverGivenUpOn) {
 }
 
 } // namespace
-} // namespace cadentor

@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-namespace cadentor {
+using namespace cadentor;
+
 namespace {
 
 using namespace std::string_literals;
@@ -151,4 +152,3 @@ TEST_F(SequenceRun, FailingEventIsTriedAgainUntilSkippedAndRewindResetsAll) {
 }
 
 } // namespace
-} // namespace cadentor
