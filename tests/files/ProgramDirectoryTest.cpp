@@ -1,6 +1,3 @@
-// Which directory Config.ini and Command.def are read from: an override, the executable's own
-// directory when it holds one of the files, else the user's configuration directory.
-
 #include "files/ProgramDirectory.h"
 
 #include "support/TempDir.h"

@@ -60,8 +60,6 @@ TEST_F(PortSetLoading, WritesReachTheRightDeviceByteForByteAfterEveryLoadOrFailW
     EXPECT_EQ(detail(), b_.slavePath() + ": Input/output error");
 }
 
-// Without Config.ini one port, COM1; one that cannot be read, or a Require below 0 or beyond
-// the last port id (1022), opens none.
 TEST_F(PortSetLoading, RequireGivesTheCountAndAFileThatCannotBeReadOpensNoPort) {
     PortSet dry{DeviceLayer::dryRun()}; // opens nothing and accepts every setting
     ASSERT_TRUE(dry.load());

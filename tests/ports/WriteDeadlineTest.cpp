@@ -1,6 +1,3 @@
-// Writes to a device that takes no data: they give up after the port's WriteTimeout without
-// progress, or at once on a stop request, drop the unsent rest, and leave the port usable.
-
 #include "PortSetFixture.h"
 #include "ports/StopRequest.h"
 #include "support/Pty.h"

@@ -59,8 +59,7 @@ TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
 }
 
 // Whatever state this process is in, the program gets /dev/null as its standard descriptors,
-// its own session, default signal handling, an empty signal mask and none of our other
-// descriptors; and it is never our child, so it can never be our zombie.
+// its own session, a clean signal state, none of our other descriptors, and another parent.
 TEST_F(Actions, ProgramStartsDetachedAndClean) {
     const std::string probe = test::writeScript(
         dir, "probe.sh",

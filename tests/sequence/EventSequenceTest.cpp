@@ -133,7 +133,6 @@ TEST_F(SequenceRun, DueEventsRunTogetherInOrderAndNothingRunsWhilePaused) {
     step(0, RunOutcome::Finished, 5);
 }
 
-// Events done before a failure keep their status; the failing one stays current until skipped.
 TEST_F(SequenceRun, FailingEventIsTriedAgainUntilSkippedAndRewindResetsAll) {
     ASSERT_TRUE(s.load("0:0:0 A\n0:0:1 BAD\n0:0:1 B\n"));
     s.clock.resume();
