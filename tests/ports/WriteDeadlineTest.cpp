@@ -12,11 +12,6 @@ namespace {
 
 class StuckDevice : public test::PortSetFixture {
 protected:
-    void load(const std::string& writeTimeout) {
-        config({pty_.slavePath()}, writeTimeout);
-        ASSERT_TRUE(ports_.load());
-    }
-
     test::Pty pty_; // nobody reads its master until the test does
 };
 
@@ -25,7 +20,8 @@ TEST_F(StuckDevice, GivesUpAfterTheTimeoutOrAStopDropsTheRestAndTheNextWriteArri
          {std::tuple{"150", false, "the device took no data for 150 ms"},
           {"1000", false, "the device took no data for 1 s"},
           {"600000", true, "stopped while the device took no data"}}) {
-        load(std::string("WriteTimeout=") + ms);
+        config({pty_.slavePath()}, std::string("WriteTimeout=") + ms);
+        ASSERT_TRUE(ports_.load());
         reporter_.clear();
         std::future<void> stopping;
         if (stop)
@@ -47,7 +43,8 @@ TEST_F(StuckDevice, GivesUpAfterTheTimeoutOrAStopDropsTheRestAndTheNextWriteArri
 }
 
 TEST_F(StuckDevice, ASlowDeviceThatKeepsTakingDataIsNeverGivenUpOn) {
-    load("WriteTimeout=300");
+    config({pty_.slavePath()}, "WriteTimeout=300");
+    ASSERT_TRUE(ports_.load());
     std::string bytes;
     for (int i = 0; i < 60000; ++i)
         bytes.push_back(static_cast<char>(i * 13 % 251));

@@ -1,12 +1,18 @@
 #include "sequence/Actions.h"
 
-#include "SequenceTestSupport.h"
+#include "support/RecordingReporter.h"
+#include "support/TempDir.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace cadentor;
@@ -14,6 +20,25 @@ using namespace cadentor;
 namespace {
 
 using namespace std::string_literals;
+
+// The contents of `path` once it exists, or nothing after ten seconds.
+std::optional<std::string> waitForFile(const std::string& path) {
+    for (int tries = 0; tries < 2000; ++tries) {
+        if (std::ifstream in{path, std::ios::binary})
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return std::nullopt;
+}
+
+// An executable `dir`/name that writes its arguments, one a line, to <script>.out at once.
+std::string writeScript(
+    const test::TempDir& dir, const std::string& name,
+    const std::string& body = "printf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.out\"") {
+    const std::string path = dir.write(name, "#!/bin/sh\n" + body + "\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
 
 // A test opener named xdg-open, first on PATH, that writes its arguments to xdg-open.out.
 class Actions : public ::testing::Test {
@@ -23,17 +48,17 @@ protected:
 
     test::TempDir dir;
     test::RecordingReporter reporter;
-    const std::string opener = test::writeScript(dir, "xdg-open");
+    const std::string opener = writeScript(dir, "xdg-open");
     const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
 };
 
 // Blanks separate words, quotes group them; nothing else is special.
 TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
-    const std::string recorder = test::writeScript(dir, "args.sh");
+    const std::string recorder = writeScript(dir, "args.sh");
     ASSERT_TRUE(startProgram(recorder +
                              "\t 'x  y' \"it's\" a'1 2'\"3 4\"b '' $HOME;* \"open  end"s +
                              "\0 after the zero"s));
-    EXPECT_EQ(test::waitForFile(recorder + ".out"), "x  y\nit's\na1 23 4b\n\n$HOME;*\nopen  end\n");
+    EXPECT_EQ(waitForFile(recorder + ".out"), "x  y\nit's\na1 23 4b\n\n$HOME;*\nopen  end\n");
     EXPECT_FALSE(startProgram(" \t"));
     const std::string plain = dir.write("plain.sh", "#!/bin/sh\n"); // not executable
     const std::string empty = dir.write("empty", "");
@@ -61,17 +86,17 @@ TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
 // Whatever state this process is in, the program gets /dev/null as its standard descriptors,
 // its own session, a clean signal state, none of our other descriptors, and another parent.
 TEST_F(Actions, ProgramStartsDetachedAndClean) {
-    const std::string probe = test::writeScript(
-        dir, "probe.sh",
-        // The signal state is read by the shell's builtins before it forks anything: while
-        // it forks, the shell itself blocks every signal for a moment.
-        "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
-        "exec > \"$0.tmp\"\n"
-        "while read -r key value; do case $key in SigBlk:|SigIgn:) printf '%s\\t%s\\n' "
-        "\"$key\" \"$value\";; esac; done < /proc/$$/status\n"
-        "[ \"$(cut -d' ' -f6 /proc/$$/stat)\" = $$ ] && echo leads its session\n"
-        "ls /proc/$$/fd | grep -x 57\necho $fds\n"
-        "mv \"$0.tmp\" \"$0.out\"");
+    const std::string probe =
+        writeScript(dir, "probe.sh",
+                    // The signal state is read by the shell's builtins before it forks anything:
+                    // while it forks, the shell itself blocks every signal for a moment.
+                    "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+                    "exec > \"$0.tmp\"\n"
+                    "while read -r key value; do case $key in SigBlk:|SigIgn:) printf '%s\\t%s\\n' "
+                    "\"$key\" \"$value\";; esac; done < /proc/$$/status\n"
+                    "[ \"$(cut -d' ' -f6 /proc/$$/stat)\" = $$ ] && echo leads its session\n"
+                    "ls /proc/$$/fd | grep -x 57\necho $fds\n"
+                    "mv \"$0.tmp\" \"$0.out\"");
     const pid_t child = ::fork();
     if (child == 0) { // SIGUSR1 ignored, SIGUSR2 blocked, descriptor 57 inheritable
         ::signal(SIGUSR1, SIG_IGN);
@@ -84,7 +109,7 @@ TEST_F(Actions, ProgramStartsDetachedAndClean) {
     }
     int status = -1;
     EXPECT_TRUE(::waitpid(child, &status, 0) == child && status == 0) << status;
-    EXPECT_EQ(test::waitForFile(probe + ".out"),
+    EXPECT_EQ(waitForFile(probe + ".out"),
               "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\nleads its session\n"
               "/dev/null /dev/null /dev/null\n");
 }
@@ -96,10 +121,10 @@ TEST_F(Actions, OpenerGetsAnExistingPathOrAUrlAndNothingElse) {
         EXPECT_FALSE(openTarget(target)) << target; // a drive letter or a digit is no scheme
     const std::string target = dir.write("read me.txt", "x");
     ASSERT_TRUE(openTarget(target + "\0.ignored"s));
-    EXPECT_EQ(test::waitForFile(opener + ".out"), target + "\n");
+    EXPECT_EQ(waitForFile(opener + ".out"), target + "\n");
     std::filesystem::remove(opener + ".out");
     ASSERT_TRUE(openTarget("https://example.org/a b?c=$HOME")); // unchecked and unchanged
-    EXPECT_EQ(test::waitForFile(opener + ".out"), "https://example.org/a b?c=$HOME\n");
+    EXPECT_EQ(waitForFile(opener + ".out"), "https://example.org/a b?c=$HOME\n");
     ::setenv("PATH", dir.file("nowhere").c_str(), 1);
     std::string why;
     EXPECT_TRUE(!openTarget(target, &why) && why == "xdg-open: not found on PATH") << why;

@@ -1,6 +1,12 @@
-#include "SequenceTestSupport.h"
+#include "sequence/EventSequence.h"
+
+#include "ports/PortSet.h"
 #include "sequence/DueInstant.h"
+#include "sequence/SequenceClock.h"
+#include "support/FakeMilliseconds.h"
 #include "support/Pty.h"
+#include "support/RecordingReporter.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +16,45 @@ namespace {
 
 using namespace std::string_literals;
 
+constexpr const char* NoPorts = "[Common]\r\nRequire=0\r\n";
+
+// A program directory with Command.def and Config.ini, a port set over real devices (ptys) and
+// a clock over a fake counter.
+struct SequenceSetup {
+    test::TempDir dir;
+    test::ScopedProgramDirectory programDirectory{dir.path()};
+    test::RecordingReporter reporter;
+    test::FakeMilliseconds ms;
+    PortSet ports;
+    SequenceClock clock{ms.source()};
+    EventSequence sequence{ports, clock};
+
+    // Writes both files, then loads the ports and the commands, as Initialize does.
+    bool configure(const std::string& config, const std::string& commandDef) {
+        dir.write("Config.ini", config);
+        dir.write("Command.def", commandDef);
+        ports.load();
+        return sequence.clearAndReloadCommands();
+    }
+    bool load(std::string_view bytes) { return sequence.load(dir.write("sequence.txt", bytes)); }
+    // "time name status" of every event, status P(ending), D(one) or F(ailed).
+    std::string events() const {
+        std::string text;
+        for (int i = 0; i < sequence.count(); ++i) {
+            const SequenceEvent& e = *sequence.eventAt(i);
+            text += (i ? "," : "") + std::to_string(e.timeCode()) + " " + e.name() + " " +
+                    "PDF"[static_cast<int>(e.status())];
+        }
+        return text;
+    }
+};
+
 // Exec and open commands, and SEND and Z for port 0 of no port at all.
 class SequenceLoading : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(s.configure(test::NoPorts, "X: exec: /bin/true\r\nY: exec: /bin/true\r\n"
-                                               "DOC: open: /\r\nSEND: 0: 41\r\nZ: 0: 41\n"));
+        ASSERT_TRUE(s.configure(NoPorts, "X: exec: /bin/true\r\nY: exec: /bin/true\r\n"
+                                         "DOC: open: /\r\nSEND: 0: 41\r\nZ: 0: 41\n"));
     }
     // After a good load, loads `bytes` and expects no events and exactly message `id`, whose
     // detail is the file's path and `where` (":line" for a bad line).
@@ -27,7 +66,7 @@ protected:
         EXPECT_EQ(s.reporter.reports()[0].detail, s.dir.file("sequence.txt") + where);
     }
 
-    test::SequenceSetup s;
+    SequenceSetup s;
 };
 
 TEST_F(SequenceLoading, EveryLineEndStyleLoadsTheSameEventsSortedStably) {
@@ -62,17 +101,17 @@ TEST_F(SequenceLoading, TheFirstBadLineEmptiesTheSequenceWithOneMessage) {
 
 TEST_F(SequenceLoading, CommandListHasEveryCommandInTableOrderOrNoneWhenAPortIsBad) {
     // PowerOn comes first in the table, Notes (port 0 of none) last: nothing stays listed.
-    ASSERT_TRUE(s.configure(test::NoPorts, "PowerOn: exec: /bin/true\nNotes: 0: 41\n"));
+    ASSERT_TRUE(s.configure(NoPorts, "PowerOn: exec: /bin/true\nNotes: 0: 41\n"));
     EXPECT_FALSE(s.sequence.loadCommandList());
     EXPECT_EQ(s.sequence.count(), 0);
     EXPECT_EQ(s.reporter.ids(), std::vector{MessageId::BadPortId});
     ASSERT_TRUE(s.load("0:0:0 PowerOn\n"));
-    ASSERT_TRUE(s.configure(test::NoPorts, "Notes: open: /\nCalc: exec: /bin/true\n"
-                                           "PowerOn: 1023: 41\nLamp: 1024: 41\n"));
+    ASSERT_TRUE(s.configure(NoPorts, "Notes: open: /\nCalc: exec: /bin/true\n"
+                                     "PowerOn: 1023: 41\nLamp: 1024: 41\n"));
     EXPECT_EQ(s.sequence.count(), 0);          // reloading the table discards the events first
     ASSERT_TRUE(s.sequence.loadCommandList()); // the table's order (by bucket), not the file's
     EXPECT_EQ(s.events(), "0 PowerOn P,0 Lamp P,0 Calc P,0 Notes P");
-    EXPECT_FALSE(s.configure(test::NoPorts, "")); // Command.def of 0 bytes
+    EXPECT_FALSE(s.configure(NoPorts, "")); // Command.def of 0 bytes
     EXPECT_FALSE(s.sequence.loadCommandList());
 }
 
@@ -96,7 +135,7 @@ protected:
     }
 
     test::Pty pty;
-    test::SequenceSetup s;
+    SequenceSetup s;
 };
 
 // The counter starts just below 2^32, so every step also crosses its wrap.
