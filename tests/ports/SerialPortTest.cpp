@@ -43,9 +43,7 @@ TEST(SerialPortOnAPty, ARefusedSettingReleasesTheDeviceBeforeTheOperatorIsTold) 
     int heldWhenTold = -1;
     const Reporter previous =
         setReporter([&](const ErrorReport&) { ::ioctl(pty.slaveFd(), TIOCGEXCL, &heldWhenTold); });
-    SerialPort port;
-    EXPECT_FALSE(port.open(pty.slavePath(), 9600, Parity::None,
-                           StopBits::OneAndAHalf)); // 1.5 stop bits with 8 data bits
+    EXPECT_FALSE(SerialPort().open(pty.slavePath(), 9600, Parity::None, StopBits::OneAndAHalf));
     setReporter(previous);
     EXPECT_EQ(heldWhenTold, 0);
 }
@@ -67,10 +65,7 @@ TEST(TimerResolution, HoldsTheFinestSlackWhileItLivesAndRestoresTheOldOne) {
     const auto slack = [] { return ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0); };
     const long original = slack();
     ASSERT_EQ(::prctl(PR_SET_TIMERSLACK, 12345ul, 0, 0, 0), 0);
-    {
-        TimerResolution resolution;
-        EXPECT_EQ(slack(), 1);
-    }
+    EXPECT_EQ((TimerResolution(), slack()), 1); // while one lives
     EXPECT_EQ(slack(), 12345);
     ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(original), 0, 0, 0);
 }
