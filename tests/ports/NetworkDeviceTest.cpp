@@ -33,6 +33,9 @@ std::string receive(int fd, std::size_t count) {
     return got;
 }
 
+using NetworkDeviceNames = test::PortSetFixture;
+using NetworkPorts = test::PortSetFixture;
+
 // A TCP (listening unless `listen` is false: connecting is then refused) or UDP socket bound to
 // 127.0.0.1 at a port the system picks.
 struct Loopback {
@@ -58,7 +61,7 @@ struct Loopback {
     int port = 0;
 };
 
-TEST(NetworkDeviceNames, AreRecognisedAndMalformedOnesRefusedWithTheReason) {
+TEST_F(NetworkDeviceNames, AreRecognisedAndMalformedOnesRefusedWithTheReason) {
     EXPECT_FALSE(isNetworkDevice("tcp://10.0.0.5:4001") || isNetworkDevice("socket:/x:1"));
     NetworkAddress address;
     std::string error;
@@ -78,11 +81,10 @@ TEST(NetworkDeviceNames, AreRecognisedAndMalformedOnesRefusedWithTheReason) {
              {"socket://[::1]4001", "a ':' and the port must follow the ']'"},
              {"socket://my host:4001", "the host must not contain '/' or blanks"}}) {
         for (DeviceLayer* layer : {&DeviceLayer::system(), &DeviceLayer::dryRun()}) {
-            test::RecordingReporter reporter;
-            SerialPort port(*layer);
-            EXPECT_FALSE(port.open(name, 9600, Parity::None, StopBits::One));
-            ASSERT_EQ(reporter.ids(), std::vector{MessageId::PortOpenFailed}) << name;
-            EXPECT_EQ(reporter.reports()[0].detail, name + ": " + reason);
+            reporter_.clear();
+            EXPECT_FALSE(SerialPort(*layer).open(name, 9600, Parity::None, StopBits::One));
+            EXPECT_EQ(reporter_.ids(), std::vector{MessageId::PortOpenFailed}) << name;
+            EXPECT_EQ(detail(), name + ": " + reason);
         }
     }
 }
