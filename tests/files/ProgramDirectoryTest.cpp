@@ -1,16 +1,11 @@
-// Which directory Config.ini and Command.def are read from: an override, the executable's own
-// directory when it holds one of the files, else the user's configuration directory.
-
 #include "files/ProgramDirectory.h"
 
 #include "support/TempDir.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 TEST(ProgramDirectory, AnOverrideElseTheExecutableDirectoryWithAFileElseTheUsersConfigDirectory) {
     // A file (or a directory named Config.ini) beside the program, XDG_CONFIG_HOME, HOME
@@ -38,6 +33,3 @@ TEST(ProgramDirectory, AnOverrideElseTheExecutableDirectoryWithAFileElseTheUsers
     EXPECT_EQ(joinPath("/", "Command.def"), "/Command.def");
     EXPECT_EQ(joinPath("", "Command.def"), "Command.def");
 }
-
-} // namespace
-} // namespace cadentor

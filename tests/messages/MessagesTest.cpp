@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 #include <set>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 TEST(MessageTable, EveryMessageHasItsOwnTextAndOtherIdsNone) {
     std::set<std::string> texts;
@@ -22,16 +21,11 @@ TEST(Reporter, GetsCaptionTextAndDetailAndIsRestoredAfterwards) {
     {
         test::RecordingReporter inner;
         raiseMessage(MessageId::CommandNotFound, "seq.txt:2", "\r\nFOO");
-        ASSERT_EQ(inner.reports().size(), 1u);
+        ASSERT_EQ(inner.ids(), std::vector{MessageId::CommandNotFound});
         const ErrorReport& report = inner.reports()[0];
-        EXPECT_EQ(report.id, MessageId::CommandNotFound);
-        EXPECT_EQ(report.caption, "Cadentor Message");
-        EXPECT_EQ(report.text, loadMessage(9) + "\r\nFOO");
-        EXPECT_EQ(report.detail, "seq.txt:2");
+        EXPECT_EQ(report.caption + "|" + report.text + "|" + report.detail,
+                  "Cadentor Message|" + loadMessage(9) + "\r\nFOO|seq.txt:2");
     }
     raiseMessage(MessageId::BadPortCount);
     EXPECT_EQ(outer.ids(), std::vector<MessageId>{MessageId::BadPortCount});
 }
-
-} // namespace
-} // namespace cadentor

@@ -10,18 +10,17 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 TEST(SerialPortOnAPty, TheSettingsReachTheDeviceAndNothingElseChanges) {
     // What a pty keeps: the speed, PARODD and CMSPAR (it drops PARENB itself), INPCK, CSTOPB.
-    struct Case {
-        std::uint32_t baudRate;
-        std::uint8_t parity, stopBits;
-        tcflag_t parityFlags;
-    };
-    for (const Case& c : {Case{9600, 0, 0, 0}, Case{19200, 1, 2, PARODD}, Case{115200, 2, 0, 0},
-                          Case{250000, 3, 2, PARODD | CMSPAR}, Case{57600, 4, 0, CMSPAR}}) {
+    for (const auto& [baudRate, parity, stopBits, parityFlags] :
+         {std::tuple<std::uint32_t, std::uint8_t, std::uint8_t, tcflag_t>{9600, 0, 0, 0},
+          {19200, 1, 2, PARODD},
+          {115200, 2, 0, 0},
+          {250000, 3, 2, PARODD | CMSPAR},
+          {57600, 4, 0, CMSPAR}}) {
+        SCOPED_TRACE(baudRate);
         test::Pty pty;
         termios before = pty.slaveSettings(); // start with every flag the port sets wrong
         before.c_cflag = (before.c_cflag & ~CSIZE) | CS7 | CRTSCTS | PARODD | CMSPAR | CSTOPB;
@@ -29,14 +28,12 @@ TEST(SerialPortOnAPty, TheSettingsReachTheDeviceAndNothingElseChanges) {
         before.c_oflag |= OPOST;
         ASSERT_EQ(::tcsetattr(pty.slaveFd(), TCSANOW, &before), 0);
         SerialPort port;
-        ASSERT_TRUE(port.open(pty.slavePath(), c.baudRate, Parity{c.parity}, StopBits{c.stopBits}))
-            << c.baudRate;
+        ASSERT_TRUE(port.open(pty.slavePath(), baudRate, Parity{parity}, StopBits{stopBits}));
         const termios t = pty.slaveSettings();
-        EXPECT_EQ(test::ttyOutputSpeed(pty.slaveFd()), c.baudRate);
+        EXPECT_EQ(test::ttyOutputSpeed(pty.slaveFd()), baudRate);
         EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR | CSTOPB | CSIZE | CRTSCTS),
-                  c.parityFlags | (c.stopBits == 2 ? CSTOPB : 0) | CS8 | CRTSCTS)
-            << c.baudRate;
-        EXPECT_EQ(t.c_iflag & (INPCK | IXON), (c.parity != 0 ? INPCK : 0) | IXON) << c.baudRate;
+                  parityFlags | (stopBits == 2 ? CSTOPB : 0) | CS8 | CRTSCTS);
+        EXPECT_EQ(t.c_iflag & (INPCK | IXON), (parity != 0 ? INPCK : 0) | IXON);
         EXPECT_EQ(t.c_oflag & OPOST, 0u);
     }
 }
@@ -46,9 +43,7 @@ TEST(SerialPortOnAPty, ARefusedSettingReleasesTheDeviceBeforeTheOperatorIsTold) 
     int heldWhenTold = -1;
     const Reporter previous =
         setReporter([&](const ErrorReport&) { ::ioctl(pty.slaveFd(), TIOCGEXCL, &heldWhenTold); });
-    SerialPort port;
-    EXPECT_FALSE(port.open(pty.slavePath(), 9600, Parity::None,
-                           StopBits::OneAndAHalf)); // 1.5 stop bits with 8 data bits
+    EXPECT_FALSE(SerialPort().open(pty.slavePath(), 9600, Parity::None, StopBits::OneAndAHalf));
     setReporter(previous);
     EXPECT_EQ(heldWhenTold, 0);
 }
@@ -70,13 +65,7 @@ TEST(TimerResolution, HoldsTheFinestSlackWhileItLivesAndRestoresTheOldOne) {
     const auto slack = [] { return ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0); };
     const long original = slack();
     ASSERT_EQ(::prctl(PR_SET_TIMERSLACK, 12345ul, 0, 0, 0), 0);
-    {
-        TimerResolution resolution;
-        EXPECT_EQ(slack(), 1);
-    }
+    EXPECT_EQ((TimerResolution(), slack()), 1); // while one lives
     EXPECT_EQ(slack(), 12345);
     ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(original), 0, 0, 0);
 }
-
-} // namespace
-} // namespace cadentor

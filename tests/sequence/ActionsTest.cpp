@@ -1,44 +1,64 @@
 #include "sequence/Actions.h"
 
-#include "SequenceTestSupport.h"
+#include "support/RecordingReporter.h"
+#include "support/TempDir.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
-namespace cadentor {
+using namespace cadentor;
+
 namespace {
 
 using namespace std::string_literals;
+
+// The contents of `path` once it exists, or nothing after ten seconds.
+std::optional<std::string> waitForFile(const std::string& path) {
+    for (int tries = 0; tries < 2000; ++tries) {
+        if (std::ifstream in{path, std::ios::binary})
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return std::nullopt;
+}
+
+// An executable `dir`/name that writes its arguments, one a line, to <script>.out at once.
+std::string writeScript(
+    const test::TempDir& dir, const std::string& name,
+    const std::string& body = "printf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.out\"") {
+    const std::string path = dir.write(name, "#!/bin/sh\n" + body + "\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
 
 // A test opener named xdg-open, first on PATH, that writes its arguments to xdg-open.out.
 class Actions : public ::testing::Test {
 protected:
     void SetUp() override { ::setenv("PATH", (dir.path() + ":" + savedPath).c_str(), 1); }
     void TearDown() override { ::setenv("PATH", savedPath.c_str(), 1); }
-    // What the opener was given; then the opener is ready for the next request.
-    std::optional<std::string> opened() {
-        std::optional<std::string> text = test::waitForFile(opener + ".out");
-        std::filesystem::remove(opener + ".out");
-        return text;
-    }
 
     test::TempDir dir;
     test::RecordingReporter reporter;
-    const std::string opener = test::writeScript(dir, "xdg-open");
+    const std::string opener = writeScript(dir, "xdg-open");
     const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
 };
 
 // Blanks separate words, quotes group them; nothing else is special.
 TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
-    const std::string recorder = test::writeScript(dir, "args.sh");
+    const std::string recorder = writeScript(dir, "args.sh");
     ASSERT_TRUE(startProgram(recorder +
                              "\t 'x  y' \"it's\" a'1 2'\"3 4\"b '' $HOME;* \"open  end"s +
                              "\0 after the zero"s));
-    EXPECT_EQ(test::waitForFile(recorder + ".out"), "x  y\nit's\na1 23 4b\n\n$HOME;*\nopen  end\n");
+    EXPECT_EQ(waitForFile(recorder + ".out"), "x  y\nit's\na1 23 4b\n\n$HOME;*\nopen  end\n");
     EXPECT_FALSE(startProgram(" \t"));
     const std::string plain = dir.write("plain.sh", "#!/bin/sh\n"); // not executable
     const std::string empty = dir.write("empty", "");
@@ -48,59 +68,50 @@ TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
           {plain, plain + ": Permission denied"},
           {empty, empty + ": Exec format error"}}) {
         std::string why;
-        EXPECT_FALSE(startProgram(line, &why));
-        EXPECT_EQ(why, reason);
+        EXPECT_TRUE(!startProgram(line, &why) && why == reason) << why;
     }
     // With our standard descriptors closed, the launcher's own pipe takes their numbers and
     // must still tell a failed start from a good one.
     const pid_t child = ::fork();
     if (child == 0) {
-        ::close(0);
-        ::close(1);
-        ::close(2);
+        ::close_range(0, 2, 0);
         std::string why;
-        ::_exit(!startProgram(plain, &why) && why == plain + ": Permission denied" &&
-                        startProgram("/bin/true")
-                    ? 0
-                    : 1);
+        ::_exit(startProgram(plain, &why) || why != plain + ": Permission denied" ||
+                !startProgram("/bin/true"));
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    int status = -1;
+    EXPECT_TRUE(::waitpid(child, &status, 0) == child && status == 0) << status;
 }
 
 // Whatever state this process is in, the program gets /dev/null as its standard descriptors,
-// its own session, default signal handling, an empty signal mask and none of our other
-// descriptors; and it is never our child, so it can never be our zombie.
+// its own session, a clean signal state, none of our other descriptors, and another parent.
 TEST_F(Actions, ProgramStartsDetachedAndClean) {
-    const std::string probe = test::writeScript(
-        dir, "probe.sh",
-        // The signal state is read by the shell's builtins before it forks anything: while
-        // it forks, the shell itself blocks every signal for a moment.
-        "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
-        "exec > \"$0.tmp\"\n"
-        "while read -r key value; do case $key in SigBlk:|SigIgn:) printf '%s\\t%s\\n' "
-        "\"$key\" \"$value\";; esac; done < /proc/$$/status\n"
-        "[ \"$(cut -d' ' -f6 /proc/$$/stat)\" = $$ ] && echo leads its session\n"
-        "ls /proc/$$/fd | grep -x 57\necho $fds\n"
-        "mv \"$0.tmp\" \"$0.out\"");
-    ASSERT_EQ(::dup2(STDERR_FILENO, 57), 57); // inheritable on purpose
-    const auto previous = ::signal(SIGUSR1, SIG_IGN);
-    sigset_t blocked, previousMask;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGUSR2);
-    ::sigprocmask(SIG_BLOCK, &blocked, &previousMask);
-    const bool started = startProgram(probe);
-    ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
-    ::signal(SIGUSR1, previous);
-    ::close(57);
-    ASSERT_TRUE(started);
-    EXPECT_EQ(test::waitForFile(probe + ".out"),
+    const std::string probe =
+        writeScript(dir, "probe.sh",
+                    // The signal state is read by the shell's builtins before it forks anything:
+                    // while it forks, the shell itself blocks every signal for a moment.
+                    "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+                    "exec > \"$0.tmp\"\n"
+                    "while read -r key value; do case $key in SigBlk:|SigIgn:) printf '%s\\t%s\\n' "
+                    "\"$key\" \"$value\";; esac; done < /proc/$$/status\n"
+                    "[ \"$(cut -d' ' -f6 /proc/$$/stat)\" = $$ ] && echo leads its session\n"
+                    "ls /proc/$$/fd | grep -x 57\necho $fds\n"
+                    "mv \"$0.tmp\" \"$0.out\"");
+    const pid_t child = ::fork();
+    if (child == 0) { // SIGUSR1 ignored, SIGUSR2 blocked, descriptor 57 inheritable
+        ::signal(SIGUSR1, SIG_IGN);
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGUSR2);
+        ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+        ::_exit(::dup2(STDERR_FILENO, 57) != 57 || !startProgram(probe) ||
+                ::waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD);
+    }
+    int status = -1;
+    EXPECT_TRUE(::waitpid(child, &status, 0) == child && status == 0) << status;
+    EXPECT_EQ(waitForFile(probe + ".out"),
               "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\nleads its session\n"
               "/dev/null /dev/null /dev/null\n");
-    errno = 0;
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
 }
 
 // Only an existing path or a URL reaches the opener, as one argument.
@@ -110,17 +121,16 @@ TEST_F(Actions, OpenerGetsAnExistingPathOrAUrlAndNothingElse) {
         EXPECT_FALSE(openTarget(target)) << target; // a drive letter or a digit is no scheme
     const std::string target = dir.write("read me.txt", "x");
     ASSERT_TRUE(openTarget(target + "\0.ignored"s));
-    EXPECT_EQ(opened(), target + "\n");
+    EXPECT_EQ(waitForFile(opener + ".out"), target + "\n");
+    std::filesystem::remove(opener + ".out");
     ASSERT_TRUE(openTarget("https://example.org/a b?c=$HOME")); // unchecked and unchanged
-    EXPECT_EQ(opened(), "https://example.org/a b?c=$HOME\n");
+    EXPECT_EQ(waitForFile(opener + ".out"), "https://example.org/a b?c=$HOME\n");
     ::setenv("PATH", dir.file("nowhere").c_str(), 1);
     std::string why;
-    EXPECT_FALSE(openTarget(target, &why));
-    EXPECT_EQ(why, "xdg-open: not found on PATH");
+    EXPECT_TRUE(!openTarget(target, &why) && why == "xdg-open: not found on PATH") << why;
     EXPECT_FALSE(openTarget(dir.file("gone"), &why));
     EXPECT_EQ(why, dir.file("gone") + ": No such file or directory");
     EXPECT_TRUE(reporter.reports().empty());
 }
 
 } // namespace
-} // namespace cadentor

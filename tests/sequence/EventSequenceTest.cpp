@@ -1,107 +1,140 @@
-#include "SequenceTestSupport.h"
-#include "messages/Messages.h"
+#include "sequence/EventSequence.h"
+
+#include "ports/PortSet.h"
+#include "sequence/DueInstant.h"
+#include "sequence/SequenceClock.h"
+#include "support/FakeMilliseconds.h"
 #include "support/Pty.h"
+#include "support/RecordingReporter.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-namespace cadentor {
+using namespace cadentor;
+
 namespace {
 
 using namespace std::string_literals;
 
+constexpr const char* NoPorts = "[Common]\r\nRequire=0\r\n";
+
+// A program directory with Command.def and Config.ini, a port set over real devices (ptys) and
+// a clock over a fake counter.
+class SequenceTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    test::ScopedProgramDirectory programDirectory{dir.path()};
+    test::RecordingReporter reporter;
+    test::FakeMilliseconds ms;
+    PortSet ports;
+    SequenceClock clock{ms.source()};
+    EventSequence sequence{ports, clock};
+
+    // Writes both files, then loads the ports and the commands, as Initialize does.
+    bool configure(const std::string& config, const std::string& commandDef) {
+        dir.write("Config.ini", config);
+        dir.write("Command.def", commandDef);
+        ports.load();
+        return sequence.clearAndReloadCommands();
+    }
+    bool load(std::string_view bytes) { return sequence.load(dir.write("sequence.txt", bytes)); }
+    // "time name status" of every event, status P(ending), D(one) or F(ailed).
+    std::string events() const {
+        std::string text;
+        for (int i = 0; i < sequence.count(); ++i) {
+            const SequenceEvent& e = *sequence.eventAt(i);
+            text += (i ? "," : "") + std::to_string(e.timeCode()) + " " + e.name() + " " +
+                    "PDF"[static_cast<int>(e.status())];
+        }
+        return text;
+    }
+};
+
 // Exec and open commands, and SEND and Z for port 0 of no port at all.
-class SequenceLoading : public ::testing::Test {
+class SequenceLoading : public SequenceTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(s.configure(test::NoPorts, "X: exec: /bin/true\r\nY: exec: /bin/true\r\n"
-                                               "DOC: open: /\r\nSEND: 0: 41\r\nZ: 0: 41\n"));
+        ASSERT_TRUE(configure(NoPorts, "X: exec: /bin/true\r\nY: exec: /bin/true\r\n"
+                                       "DOC: open: /\r\nSEND: 0: 41\r\nZ: 0: 41\n"));
     }
     // After a good load, loads `bytes` and expects no events and exactly message `id`, whose
     // detail is the file's path and `where` (":line" for a bad line).
     void expectRefused(const std::string& bytes, MessageId id, const std::string& where) {
-        ASSERT_TRUE(s.load("0:0:1 X\n"));
-        s.reporter.clear();
-        EXPECT_FALSE(s.load(bytes)) << bytes;
-        EXPECT_EQ(s.sequence.count(), 0);
-        ASSERT_EQ(s.reporter.ids(), std::vector{id}) << bytes;
-        EXPECT_EQ(s.reporter.reports()[0].detail, s.dir.file("sequence.txt") + where);
+        ASSERT_TRUE(load("0:0:1 X\n"));
+        reporter.clear();
+        EXPECT_TRUE(!load(bytes) && sequence.count() == 0) << bytes;
+        ASSERT_EQ(reporter.ids(), std::vector{id}) << bytes;
+        EXPECT_EQ(reporter.reports()[0].detail, dir.file("sequence.txt") + where);
     }
-
-    test::SequenceSetup s;
 };
 
 TEST_F(SequenceLoading, EveryLineEndStyleLoadsTheSameEventsSortedStably) {
     for (const std::string& end : {"\r\n"s, "\r"s, "\n\r\n\n"s, "\0"s}) {
-        ASSERT_TRUE(s.load("0:0:2.5 Y" + end + "0:0:1 X" + end + "0:0:1 DOC" + end + "0:0 Y"));
-        EXPECT_EQ(s.events(), "0 Y P,1000 X P,1000 DOC P,2500 Y P");
+        ASSERT_TRUE(load("0:0:2.5 Y" + end + "0:0:1 X" + end + "0:0:1 DOC" + end + "0:0 Y"));
+        EXPECT_EQ(events(), "0 Y P,1000 X P,1000 DOC P,2500 Y P");
     }
-    EXPECT_EQ(s.sequence.eventAt(1)->portText() + s.sequence.eventAt(2)->portText(), "ExecOpen");
-    std::string file, expected; // enough equal time codes for an unstable sort to reorder them
-    for (int i = 0; i < 60; ++i)
-        file += "0:0:" + std::to_string(i % 3) + (i % 2 ? " X\n" : " Y\n");
-    for (int i = 0; i < 60; ++i) // second 0 takes i = 0, 3, ..., second 1 takes 1, 4, ...
-        expected += (i ? "," : "") + std::to_string(i / 20 * 1000) +
-                    ((i % 20 * 3 + i / 20) % 2 ? " X P" : " Y P");
-    ASSERT_TRUE(s.load(file));
-    EXPECT_EQ(s.events(), expected);
-    EXPECT_TRUE(s.load("\r\n\n\r\r\n")); // line ends only: no events, no message
-    EXPECT_EQ(s.sequence.count() + s.reporter.reports().size(), 0u);
+    EXPECT_EQ(sequence.eventAt(1)->portText() + sequence.eventAt(2)->portText(), "ExecOpen");
+    std::string file, expected;    // enough equal time codes for an unstable sort to reorder them
+    for (int i = 0; i < 60; ++i) { // each second has Y X Y X ... in the file and once sorted
+        file += "0:0:" + std::to_string(i % 3) + (i / 3 % 2 ? " X\n" : " Y\n");
+        expected += (i ? "," : "") + std::to_string(i / 20 * 1000) + (i % 2 ? " X P" : " Y P");
+    }
+    ASSERT_TRUE(load(file));
+    EXPECT_EQ(events(), expected);
+    EXPECT_TRUE(load("\r\n\n\r\r\n")); // line ends only: no events, no message
+    EXPECT_EQ(sequence.count() + reporter.reports().size(), 0u);
 }
 
 TEST_F(SequenceLoading, TheFirstBadLineEmptiesTheSequenceWithOneMessage) {
     expectRefused("", MessageId::SequenceReadFailed, ": file is empty");
     expectRefused("0:0:1 X\n0:0:2 Y\n   \n0:0:3 X\n", MessageId::SequenceParseFailed, ":3");
     expectRefused("0:0:1 X\r\n\r\n0:0:2 FOO\r\n0:0:3 Y Z\r\n", MessageId::CommandNotFound, ":3");
-    EXPECT_EQ(s.reporter.reports()[0].text, loadMessage(MessageId::CommandNotFound) + "\r\nFOO");
+    EXPECT_EQ(reporter.reports()[0].text, loadMessage(MessageId::CommandNotFound) + "\r\nFOO");
     expectRefused("0:0:1 x\n", MessageId::CommandNotFound, ":1"); // names are compared exactly
     expectRefused("0:0:1 X\n0:0:2 SEND\n", MessageId::BadPortId, ":2");
-    ASSERT_TRUE(s.load("0:0:1 X\n"));
-    s.reporter.clear();
-    EXPECT_FALSE(s.sequence.load("")); // no path, no message
-    EXPECT_EQ(s.sequence.count() + s.reporter.reports().size(), 0u);
+    ASSERT_TRUE(load("0:0:1 X\n"));
+    reporter.clear();
+    EXPECT_FALSE(sequence.load("")); // no path, no message
+    EXPECT_EQ(sequence.count() + reporter.reports().size(), 0u);
 }
 
 TEST_F(SequenceLoading, CommandListHasEveryCommandInTableOrderOrNoneWhenAPortIsBad) {
     // PowerOn comes first in the table, Notes (port 0 of none) last: nothing stays listed.
-    ASSERT_TRUE(s.configure(test::NoPorts, "PowerOn: exec: /bin/true\nNotes: 0: 41\n"));
-    EXPECT_FALSE(s.sequence.loadCommandList());
-    EXPECT_EQ(s.sequence.count(), 0);
-    EXPECT_EQ(s.reporter.ids(), std::vector{MessageId::BadPortId});
-    ASSERT_TRUE(s.load("0:0:0 PowerOn\n"));
-    ASSERT_TRUE(s.configure(test::NoPorts, "Notes: open: /\nCalc: exec: /bin/true\n"
-                                           "PowerOn: 1023: 41\nLamp: 1024: 41\n"));
-    EXPECT_EQ(s.sequence.count(), 0);          // reloading the table discards the events first
-    ASSERT_TRUE(s.sequence.loadCommandList()); // the table's order (by bucket), not the file's
-    EXPECT_EQ(s.events(), "0 PowerOn P,0 Lamp P,0 Calc P,0 Notes P");
-    EXPECT_FALSE(s.configure(test::NoPorts, "")); // Command.def of 0 bytes
-    EXPECT_FALSE(s.sequence.loadCommandList());
+    ASSERT_TRUE(configure(NoPorts, "PowerOn: exec: /bin/true\nNotes: 0: 41\n"));
+    EXPECT_FALSE(sequence.loadCommandList());
+    EXPECT_EQ(sequence.count(), 0);
+    EXPECT_EQ(reporter.ids(), std::vector{MessageId::BadPortId});
+    ASSERT_TRUE(load("0:0:0 PowerOn\n"));
+    ASSERT_TRUE(configure(NoPorts, "Notes: open: /\nCalc: exec: /bin/true\n"
+                                   "PowerOn: 1023: 41\nLamp: 1024: 41\n"));
+    EXPECT_EQ(sequence.count(), 0);          // reloading the table discards the events first
+    ASSERT_TRUE(sequence.loadCommandList()); // the table's order (by bucket), not the file's
+    EXPECT_EQ(events(), "0 PowerOn P,0 Lamp P,0 Calc P,0 Notes P");
+    EXPECT_FALSE(configure(NoPorts, "")); // Command.def of 0 bytes
+    EXPECT_FALSE(sequence.loadCommandList());
 }
 
 // A..E send their own letter to one pty, RAW every awkward byte; BAD starts no program.
-class SequenceRun : public ::testing::Test {
+class SequenceRun : public SequenceTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(s.configure("[Common]\nRequire=1\n[Port0]\nDevice=" + pty.slavePath(),
-                                "A: 0: 41\nB: 0: 42\nC: 0: 43\nD: 0: 44\nE: 0: 45\n"
-                                "BAD: exec: /no/such/program\n"
-                                "RAW: 0: 00 0A 0D 0D 0A FF 11 13 03 04 1A 7F 80 b10101010\n"));
+        ASSERT_TRUE(configure("[Common]\nRequire=1\n[Port0]\nDevice=" + pty.slavePath(),
+                              "A: 0: 41\nB: 0: 42\nC: 0: 43\nD: 0: 44\nE: 0: 45\n"
+                              "BAD: exec: /no/such/program\n"
+                              "RAW: 0: 00 0A 0D 0D 0A FF 11 13 03 04 1A 7F 80 b10101010\n"));
     }
     void TearDown() override { EXPECT_EQ(pty.read(0, 100), "") << "more was sent"; }
-    void start(std::string_view lines) {
-        ASSERT_TRUE(s.load(lines));
-        s.clock.resume();
-    }
-    // Advances the counter by `ms`, runs what is due and checks the outcome, the position and
-    // the bytes that arrive at the pty (none when `bytes` is empty).
-    void step(std::uint32_t ms, RunOutcome outcome, int position, const std::string& bytes = "") {
-        s.ms.advance(ms);
-        EXPECT_EQ(s.sequence.runDue(), outcome);
-        EXPECT_EQ(s.sequence.currentIndex(), position);
+    // Advances the counter by `passed` ms, runs what is due and checks the outcome, the position
+    // and the bytes that arrive at the pty (none when `bytes` is empty).
+    void step(std::uint32_t passed, RunOutcome outcome, int position,
+              const std::string& bytes = "") {
+        ms.advance(passed);
+        EXPECT_EQ(sequence.runDue(), outcome);
+        EXPECT_EQ(sequence.currentIndex(), position);
         EXPECT_EQ(pty.read(bytes.size(), bytes.empty() ? 0 : 5000), bytes);
     }
 
     test::Pty pty;
-    test::SequenceSetup s;
 };
 
 // The counter starts just below 2^32, so every step also crosses its wrap.
@@ -118,39 +151,40 @@ TEST(SequenceClock, PausesResumesAndIsSetWhilePausedAcrossTheCounterWrap) {
 }
 
 TEST_F(SequenceRun, DueEventsRunTogetherInOrderAndNothingRunsWhilePaused) {
-    ASSERT_TRUE(s.load("0:0:0 A\n0:0:3 C\n0:0:2 B\n0:0:2 RAW\n0:0:9.999 D\n0:0:20 E\n"));
+    ASSERT_TRUE(load("0:0:0 A\n0:0:3 C\n0:0:2 B\n0:0:2 RAW\n0:0:9.999 D\n0:0:20 E\n"));
     step(10000, RunOutcome::NothingDue, -1); // paused from the start, though A is due
-    s.clock.resume();
+    EXPECT_FALSE(nextDueInstant(sequence));
+    clock.resume();
     step(0, RunOutcome::Executed, 0, "A"); // time code 0 runs at once
     step(1999, RunOutcome::NothingDue, 0);
-    EXPECT_EQ(s.sequence.nextDueTime(), std::optional<TimeCode>(2000));
+    EXPECT_EQ(sequence.nextDueTime(), std::optional<TimeCode>(2000));
+    const std::optional<DueInstant> next = nextDueInstant(sequence); // 1 ms after this one
+    EXPECT_EQ(next ? next->due - (next->now - next->now % 1000000) : 0, 1000000);
     step(1, RunOutcome::Executed, 2, "B\x00\x0a\x0d\x0d\x0a\xff\x11\x13\x03\x04\x1a\x7f\x80\xaa"s);
-    s.clock.pause();
+    clock.pause();
     step(10000, RunOutcome::NothingDue, 2); // paused, though overdue
-    s.clock.resume();
+    clock.resume();
     step(8000, RunOutcome::Executed, 4, "CD"); // after a stall every due event in one call
-    EXPECT_EQ(s.events(), "0 A D,2000 B D,2000 RAW D,3000 C D,9999 D D,20000 E P");
+    EXPECT_EQ(events(), "0 A D,2000 B D,2000 RAW D,3000 C D,9999 D D,20000 E P");
     step(10000, RunOutcome::Finished, 5, "E");
-    EXPECT_EQ(s.sequence.nextDueTime(), std::nullopt);
+    EXPECT_FALSE(sequence.nextDueTime() || nextDueInstant(sequence));
     step(0, RunOutcome::Finished, 5);
 }
 
-// Events done before a failure keep their status; the failing one stays current until skipped.
 TEST_F(SequenceRun, FailingEventIsTriedAgainUntilSkippedAndRewindResetsAll) {
-    start("0:0:0 A\n0:0:1 BAD\n0:0:1 B\n");
+    ASSERT_TRUE(load("0:0:0 A\n0:0:1 BAD\n0:0:1 B\n"));
+    clock.resume();
     step(1000, RunOutcome::Failed, 0, "A");
-    EXPECT_EQ(s.events(), "0 A D,1000 BAD F,1000 B P");
-    EXPECT_EQ(s.sequence.eventAt(1)->failureReason(),
-              "/no/such/program: No such file or directory");
+    EXPECT_EQ(events(), "0 A D,1000 BAD F,1000 B P");
+    EXPECT_EQ(sequence.eventAt(1)->failureReason(), "/no/such/program: No such file or directory");
     step(0, RunOutcome::Failed, 0);
-    EXPECT_EQ(s.sequence.skipCurrent(), 1);
+    EXPECT_EQ(sequence.skipCurrent(), 1);
     step(0, RunOutcome::Finished, 2, "B");
-    EXPECT_TRUE(s.reporter.reports().empty()); // a failed exec shows nothing
-    s.sequence.rewind();
-    EXPECT_EQ(s.events(), "0 A P,1000 BAD P,1000 B P");
-    EXPECT_EQ(s.sequence.eventAt(1)->failureReason(), ""); // kept until the next execution
+    EXPECT_TRUE(reporter.reports().empty()); // a failed exec shows nothing
+    sequence.rewind();
+    EXPECT_EQ(events(), "0 A P,1000 BAD P,1000 B P");
+    EXPECT_EQ(sequence.eventAt(1)->failureReason(), ""); // kept until the next execution
     step(0, RunOutcome::Failed, 0, "A");
 }
 
 } // namespace
-} // namespace cadentor

@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace cadentor {
-namespace {
+using namespace cadentor;
 
 TEST(SequenceLineGrammar, GivesTheTimeCodeInMillisecondsAndTheNameOrLeavesTheOutputs) {
     // The low 32 bits of the truncated value, also beyond 2^64 ms; none past a double.
@@ -35,6 +34,3 @@ TEST(SequenceLineGrammar, GivesTheTimeCodeInMillisecondsAndTheNameOrLeavesTheOut
     }
     EXPECT_EQ(formatTimeCode(59999u) + " " + formatTimeCode(3725500u), "0:0:59.999 1:2:5.500");
 }
-
-} // namespace
-} // namespace cadentor
