@@ -3,34 +3,58 @@
 // the test reads what arrived at the master side and can read the line settings back from the
 // slave, which this object keeps open.
 
+#include "pty/PtyPair.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <stdexcept>
 #include <string>
 #include <termios.h>
+#include <unistd.h>
 
 namespace cadentor::test {
 
 class Pty {
 public:
-    Pty();
-    ~Pty();
+    Pty() {
+        std::string error;
+        if (!openPtyPair(pty_, false, error))
+            throw std::runtime_error(error);
+    }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
-    const std::string& slavePath() const { return slavePath_; }
-    int masterFd() const { return master_; }
-    int slaveFd() const { return slave_; }
+    const std::string& slavePath() const { return pty_.slavePath; }
+    int masterFd() const { return pty_.master.get(); }
+    int slaveFd() const { return pty_.slave.get(); }
 
     // Reads from the master until `expected` bytes have arrived or `timeoutMs` has passed with
     // nothing new; with expected 0, returns whatever arrives until a quiet `timeoutMs`.
-    std::string read(std::size_t expected = 0, int timeoutMs = 2000);
+    std::string read(std::size_t expected = 0, int timeoutMs = 2000) {
+        std::string data;
+        char buffer[4096];
+        while (masterFd() >= 0 && (expected == 0 || data.size() < expected)) {
+            pollfd p{masterFd(), POLLIN, 0};
+            const int ready = ::poll(&p, 1, timeoutMs);
+            const ssize_t got = ready > 0 ? ::read(masterFd(), buffer, sizeof buffer) : ready;
+            if (got == 0 || (got < 0 && errno != EINTR))
+                break;
+            if (got > 0)
+                data.append(buffer, static_cast<std::size_t>(got));
+        }
+        return data;
+    }
     // The slave's current settings.
-    termios slaveSettings() const;
+    termios slaveSettings() const {
+        termios settings{};
+        ::tcgetattr(slaveFd(), &settings);
+        return settings;
+    }
     // Closes the master side, so that writes to the slave fail.
-    void closeMaster();
+    void closeMaster() { pty_.master.reset(); }
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string slavePath_;
+    PtyPair pty_;
 };
 
 } // namespace cadentor::test
