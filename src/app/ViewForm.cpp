@@ -46,6 +46,8 @@ EventListView::EventListView(QWidget* parent) : QTableView(parent) {
 
 void EventListView::setSelectionModel(QItemSelectionModel* selection) {
     QTableView::setSelectionModel(selection);
+    if (!horizontalHeader()->model()) // no model left: the view is being taken apart
+        return;
     QItemSelectionModel* previous = horizontalHeader()->selectionModel();
     horizontalHeader()->setSelectionModel(
         new QItemSelectionModel(horizontalHeader()->model(), horizontalHeader()));
