@@ -34,8 +34,15 @@ struct ApplicationFirst {
         static int argc = 1;
         static char name[] = "app_tests";
         static char* argv[] = {name, nullptr};
-        if (!QApplication::instance())
+        if (!QApplication::instance()) {
             new QApplication(argc, argv); // lives as long as the test program
+            // From here on, a warning from Qt fails the test that caused it.
+            qInstallMessageHandler(
+                [](QtMsgType type, const QMessageLogContext&, const QString& text) {
+                    if (type != QtDebugMsg && type != QtInfoMsg)
+                        ADD_FAILURE() << "Qt: " << text.toStdString();
+                });
+        }
         QApplication::setQuitOnLastWindowClosed(false);
     }
 };
