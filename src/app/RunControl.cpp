@@ -203,20 +203,19 @@ RunControl::Pass RunControl::runDueEvents() {
     return Pass::Stopped;
 }
 
-void RunControl::showRunRows() {
+bool RunControl::showRunRows() {
     const int current = sequence_.currentIndex();
     if (current == shownThrough_)
-        return;
+        return false;
     selectCurrentEvent();
     model_.refreshRows(std::min(current, shownThrough_) + 1, std::max(current, shownThrough_));
     shownThrough_ = current;
+    return true;
 }
 
 void RunControl::showProgress(std::int64_t now) {
-    if (now >= nextList_ && sequence_.currentIndex() != shownThrough_) {
-        showRunRows();
+    if (now >= nextList_ && showRunRows())
         nextList_ = now + listPeriodNs;
-    }
     updateTimeDisplay();
 }
 

@@ -78,8 +78,8 @@ private:
     Pass runDueEvents();
     void selectCurrentEvent();
     // The rows that ran since they were last shown, in their colours, and the selection on the
-    // last of them.
-    void showRunRows();
+    // last of them; false when none ran.
+    bool showRunRows();
     void showProgress(std::int64_t now);
     void setModePicture(ModePicture picture);
     void blink();
