@@ -8,7 +8,8 @@
 // arrival minus the instant the event's time code was reached. Then it leaves the form in manual
 // mode for 10 s and reports the processor time used meanwhile. Last, cadentor-run runs the same
 // files against the same pty. The runner's sequence time 0 cannot be seen from outside, so both
-// programs are also given as "jitter": lateness minus the smallest lateness of the run.
+// programs are also given as "jitter": lateness minus the smallest lateness of the run. As the
+// machine's own floor, a bare loop sleeps to the same instants and reports how late it woke.
 
 #include "app/AppMessageLoop.h"
 #include "app/MainFrame.h"
@@ -23,6 +24,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -151,8 +153,28 @@ void printRow(const char* name, const Figures& f, double cpuPercent) {
         std::printf("%-28s no events arrived\n", name);
         return;
     }
-    std::printf("%-28s %7.3f %7.3f %7.3f %7.3f %7.3f   %5.1f%%\n", name, f.lateness.front(),
-                f.quantile(0.5), f.quantile(0.9), f.quantile(0.99), f.lateness.back(), cpuPercent);
+    std::printf("%-28s %7.3f %7.3f %7.3f %7.3f %7.3f", name, f.lateness.front(), f.quantile(0.5),
+                f.quantile(0.9), f.quantile(0.99), f.lateness.back());
+    if (cpuPercent >= 0)
+        std::printf("   %5.1f%%", cpuPercent);
+    std::printf("\n");
+}
+
+// A bare loop that sleeps to each time code after `startNs` and writes one byte to `slave`:
+// what the machine allows any program, the pty's delivery included.
+Figures machineFloor(const std::vector<std::int64_t>& timeCodesMs, int master, int slave) {
+    ArrivalRecorder recorder(master);
+    const std::int64_t startNs = nowNs();
+    std::vector<std::int64_t> due;
+    for (std::int64_t t : timeCodesMs) {
+        due.push_back(startNs + t * 1000000);
+        const timespec until{static_cast<time_t>(due.back() / 1000000000),
+                             static_cast<long>(due.back() % 1000000000)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+        }
+        (void)!write(slave, "X", 1);
+    }
+    return figures(recorder.finish(), due);
 }
 
 } // namespace
@@ -290,6 +312,8 @@ int main(int argc, char** argv) {
         runnerFigures = figures(arrivals, due);
     }
 
+    const Figures floor = machineFloor(timeCodesMs, master, pty.slave.get());
+
     std::printf("%d events, %d ms apart; lateness in ms\n", events, spacingMs);
     std::printf("%-28s %7s %7s %7s %7s %7s   %s\n", "", "min", "p50", "p90", "p99", "max",
                 "CPU in run");
@@ -297,6 +321,7 @@ int main(int argc, char** argv) {
     printRow("window, jitter", jitter(window), 100 * runCpu / runWall);
     printRow("runner, jitter", jitter(runnerFigures),
              runnerWall > 0 ? 100 * runnerCpu / runnerWall : 0);
+    printRow("sleep and write alone", floor, -1);
     std::printf("window: %.0f idle passes and %.0f repaints a second during the run, %.0f us of "
                 "processor per repaint and the events around it\n",
                 runPasses / runWall, runRepaints / runWall,
