@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <cstring>
 
@@ -63,6 +64,24 @@ QModelIndex EventListView::moveCursor(CursorAction action, Qt::KeyboardModifiers
     return QTableView::moveCursor(action, modifiers);
 }
 
+TimeLabel::TimeLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TimeLabel::setText(const QString& text) {
+    if (text == text_)
+        return;
+    text_ = text;
+    update();
+}
+
+void TimeLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text_);
+}
+
 namespace {
 
 QWidget* makeControl(const ControlTemplate& entry, QWidget& view, QAbstractItemModel& model,
@@ -70,11 +89,11 @@ QWidget* makeControl(const ControlTemplate& entry, QWidget& view, QAbstractItemM
     const QString text = QString::fromUtf8(entry.text);
     switch (entry.kind) {
     case ControlKind::StaticText: {
+        if (std::strcmp(entry.name, "timeLabel") == 0)
+            return form.timeLabel = new TimeLabel(text, &view);
         auto* label = new QLabel(text, &view);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setTextFormat(Qt::PlainText);
-        if (std::strcmp(entry.name, "timeLabel") == 0)
-            form.timeLabel = label;
         return label;
     }
     case ControlKind::PushButton: {

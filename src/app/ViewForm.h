@@ -37,9 +37,25 @@ protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
 };
 
+// The time display, which changes at the screen's rate during a run. Unlike a QLabel it keeps its
+// size and paints its own background, so a new text repaints its rectangle alone: no layout
+// request to the form and nothing behind it painted first.
+class TimeLabel : public QWidget {
+public:
+    TimeLabel(const QString& text, QWidget* parent);
+    const QString& text() const { return text_; }
+    void setText(const QString& text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString text_;
+};
+
 struct ViewForm {
     QLabel* picture = nullptr;
-    QLabel* timeLabel = nullptr;
+    TimeLabel* timeLabel = nullptr;
     EventListView* list = nullptr;
     QCheckBox* skipError = nullptr;
     PortInfoEdit* portInfo = nullptr;

@@ -78,7 +78,7 @@ protected:
     template <typename T = QWidget> T* control(const char* name) {
         return view().findChild<T*>(QLatin1String(name));
     }
-    QString timeLabel() { return control<QLabel>("timeLabel")->text(); }
+    QString timeLabel() { return control<TimeLabel>("timeLabel")->text(); }
     Colours colours() {
         Colours all;
         for (int row = 0; row < rows(); ++row)
