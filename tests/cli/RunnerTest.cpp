@@ -103,18 +103,15 @@ TEST(Runner, StopsOnASignalWhileAwaitingAFarEventWithoutSpinning) {
 
 TEST(StopSignals, TheFirstSignalIsNotedAndStopsTheSecondOfItsKindKills) {
     // In a child: whatever the runner may be stuck in, a second Ctrl-C still ends it.
-    const pid_t child = ::fork();
-    if (child == 0) {
+    ChildProcess child([] {
         cli::StopSignals signals;
         ::raise(SIGINT);
         if (signals.received() != SIGINT || !stopRequested())
-            ::_exit(1);
+            return 1;
         ::raise(SIGINT);
-        ::_exit(2); // not reached: the second SIGINT kills
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+        return 2; // not reached: the second SIGINT kills
+    });
+    EXPECT_EQ(child.wait(), -SIGINT);
 }
 
 } // namespace

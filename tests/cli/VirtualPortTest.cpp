@@ -104,8 +104,7 @@ TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {
 }
 
 TEST(PtyPair, ASlaveThatCannotBeOpenedIsAFailureNamingIt) {
-    const pid_t child = ::fork();
-    if (child == 0) { // room for one more descriptor only: the master takes it
+    ChildProcess child([] { // room for one more descriptor only: the master takes it
         const int lowest = ::dup(0);
         ::close(lowest);
         const rlimit limit{static_cast<rlim_t>(lowest) + 1, static_cast<rlim_t>(lowest) + 1};
@@ -114,11 +113,9 @@ TEST(PtyPair, ASlaveThatCannotBeOpenedIsAFailureNamingIt) {
         const bool refused = ::setrlimit(RLIMIT_NOFILE, &limit) == 0 &&
                              !openPtyPair(pty, false, error) && error.starts_with("/dev/pts/") &&
                              error.ends_with(": Too many open files");
-        ::_exit(refused ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        return refused ? 0 : 1;
+    });
+    EXPECT_EQ(child.wait(), 0);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "PortSetFixture.h"
 #include "support/Pty.h"
-#include "support/TtySpeed.h"
 
 #include <fcntl.h>
 #include <filesystem>

@@ -3,7 +3,6 @@
 #include "messages/Messages.h"
 #include "ports/TimerResolution.h"
 #include "support/Pty.h"
-#include "support/TtySpeed.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 #include "sequence/Actions.h"
 
+#include "support/ChildProcess.h"
 #include "support/RecordingReporter.h"
 #include "support/TempDir.h"
 
@@ -72,15 +73,13 @@ TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
     }
     // With our standard descriptors closed, the launcher's own pipe takes their numbers and
     // must still tell a failed start from a good one.
-    const pid_t child = ::fork();
-    if (child == 0) {
+    test::ChildProcess closed([&] {
         ::close_range(0, 2, 0);
         std::string why;
-        ::_exit(startProgram(plain, &why) || why != plain + ": Permission denied" ||
-                !startProgram("/bin/true"));
-    }
-    int status = -1;
-    EXPECT_TRUE(::waitpid(child, &status, 0) == child && status == 0) << status;
+        return int{startProgram(plain, &why) || why != plain + ": Permission denied" ||
+                   !startProgram("/bin/true")};
+    });
+    EXPECT_EQ(closed.wait(), 0);
 }
 
 // Whatever state this process is in, the program gets /dev/null as its standard descriptors,
@@ -97,18 +96,16 @@ TEST_F(Actions, ProgramStartsDetachedAndClean) {
                     "[ \"$(cut -d' ' -f6 /proc/$$/stat)\" = $$ ] && echo leads its session\n"
                     "ls /proc/$$/fd | grep -x 57\necho $fds\n"
                     "mv \"$0.tmp\" \"$0.out\"");
-    const pid_t child = ::fork();
-    if (child == 0) { // SIGUSR1 ignored, SIGUSR2 blocked, descriptor 57 inheritable
+    test::ChildProcess starter([&] { // SIGUSR1 ignored, SIGUSR2 blocked, descriptor 57 inheritable
         ::signal(SIGUSR1, SIG_IGN);
         sigset_t blocked;
         sigemptyset(&blocked);
         sigaddset(&blocked, SIGUSR2);
         ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
-        ::_exit(::dup2(STDERR_FILENO, 57) != 57 || !startProgram(probe) ||
-                ::waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD);
-    }
-    int status = -1;
-    EXPECT_TRUE(::waitpid(child, &status, 0) == child && status == 0) << status;
+        return int{::dup2(STDERR_FILENO, 57) != 57 || !startProgram(probe) ||
+                   ::waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD};
+    });
+    EXPECT_EQ(starter.wait(), 0);
     EXPECT_EQ(waitForFile(probe + ".out"),
               "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\nleads its session\n"
               "/dev/null /dev/null /dev/null\n");

@@ -3,7 +3,6 @@
 #include "ports/PortSet.h"
 #include "sequence/DueInstant.h"
 #include "sequence/SequenceClock.h"
-#include "support/FakeMilliseconds.h"
 #include "support/Pty.h"
 #include "support/RecordingReporter.h"
 #include "support/TempDir.h"
@@ -25,9 +24,9 @@ protected:
     test::TempDir dir;
     test::ScopedProgramDirectory programDirectory{dir.path()};
     test::RecordingReporter reporter;
-    test::FakeMilliseconds ms;
+    std::uint32_t ms = 0; // the counter under the clock: only the test moves it
     PortSet ports;
-    SequenceClock clock{ms.source()};
+    SequenceClock clock{[this] { return ms; }};
     EventSequence sequence{ports, clock};
 
     // Writes both files, then loads the ports and the commands, as Initialize does.
@@ -128,7 +127,7 @@ protected:
     // and the bytes that arrive at the pty (none when `bytes` is empty).
     void step(std::uint32_t passed, RunOutcome outcome, int position,
               const std::string& bytes = "") {
-        ms.advance(passed);
+        ms += passed;
         EXPECT_EQ(sequence.runDue(), outcome);
         EXPECT_EQ(sequence.currentIndex(), position);
         EXPECT_EQ(pty.read(bytes.size(), bytes.empty() ? 0 : 5000), bytes);
@@ -139,13 +138,13 @@ protected:
 
 // The counter starts just below 2^32, so every step also crosses its wrap.
 TEST(SequenceClock, PausesResumesAndIsSetWhilePausedAcrossTheCounterWrap) {
-    test::FakeMilliseconds ms{0xFFFFFF00u};
-    SequenceClock clock(ms.source());
+    std::uint32_t ms = 0xFFFFFF00u;
+    SequenceClock clock([&] { return ms; });
     for (TimeCode at : {42000u, 0xFFFFFFF0u, 0u}) { // pauseAt, also past the reading; reset
         at ? clock.pauseAt(at) : clock.resetToZero();
-        ms.advance(300); // paused time does not count
+        ms += 300; // paused time does not count
         clock.resume();
-        ms.advance(0x120);
+        ms += 0x120;
         EXPECT_EQ(clock.elapsed(), at + 0x120);
     }
 }

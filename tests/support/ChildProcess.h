@@ -1,13 +1,15 @@
 #pragma once
-// A program started as a child process (exit code 127 when it cannot run) with stdin on /dev/null
-// and stdout and stderr in memory files, so that programs it starts in turn can hold them
-// without holding up the test; or with both on a descriptor of the test's, or with no descriptor
-// open at all. Every wait has a generous timeout and never hangs the test.
+// A program, or a function of the test's, started as a child process (exit code 127 when the
+// program cannot run) with stdin on /dev/null and stdout and stderr in memory files, so that
+// programs it starts in turn can hold them without holding up the test; or with both on a
+// descriptor of the test's, or with no descriptor open at all. Every wait has a generous timeout
+// and never hangs the test.
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -21,11 +23,11 @@ namespace cadentor::test {
 class ChildProcess {
 public:
     static constexpr int noDescriptors = -2;
-    explicit ChildProcess(std::vector<std::string> argv, int output = -1) {
-        std::vector<char*> args;
-        for (std::string& arg : argv)
-            args.push_back(arg.data());
-        args.push_back(nullptr);
+    explicit ChildProcess(std::vector<std::string> argv, int output = -1)
+        : ChildProcess([args = pointers(argv)] { return ::execv(args[0], args.data()), 127; },
+                       output) {}
+    // The child exits with what `run` returns.
+    explicit ChildProcess(const std::function<int()>& run, int output = -1) {
         for (int& fd : fds_)
             fd = ::memfd_create("output", MFD_CLOEXEC);
         if ((pid_ = ::fork()) == 0) {
@@ -33,10 +35,10 @@ public:
                 for (int fd = 0; fd < 64; ++fd)
                     ::close(fd);
             else
-                ::dup2(::open("/dev/null", O_RDONLY), 0), ::dup2(output >= 0 ? output : fds_[0], 1),
+                ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0),
+                    ::dup2(output >= 0 ? output : fds_[0], 1),
                     ::dup2(output >= 0 ? output : fds_[1], 2);
-            ::execv(args[0], args.data());
-            ::_exit(127);
+            ::_exit(run());
         }
     }
     ~ChildProcess() {
@@ -81,6 +83,12 @@ public:
     std::string err() const { return contents(fds_[1]); }
 
 private:
+    static std::vector<char*> pointers(std::vector<std::string>& argv) {
+        std::vector<char*> args;
+        for (std::string& arg : argv)
+            args.push_back(arg.data());
+        return args.push_back(nullptr), args;
+    }
     template <typename Done> static bool within(int timeoutMs, Done done) {
         for (int ms = 0; !done();
              ms += 5, std::this_thread::sleep_for(std::chrono::milliseconds(5)))

@@ -14,6 +14,11 @@
 
 namespace cadentor::test {
 
+// The output speed of the tty open on `fd` in bits per second, read through termios2 so that
+// speeds without a B constant (250000) show too; 0 when it cannot be read. Defined in
+// TtySpeed.cpp: the kernel's termios2 cannot share a translation unit with <termios.h>.
+unsigned ttyOutputSpeed(int fd);
+
 class Pty {
 public:
     Pty() {

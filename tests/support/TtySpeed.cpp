@@ -1,5 +1,3 @@
-#include "support/TtySpeed.h"
-
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
