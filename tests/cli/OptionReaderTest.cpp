@@ -9,37 +9,29 @@ namespace cadentor::cli {
 namespace {
 
 // How a reader that knows the flag --loop and the option --dir sees `args`: one word per
-// argument, "loop", "dir=VALUE", "operand=TEXT" or "unknown=TEXT".
+// argument, each after a blank: "loop", "dir=VALUE", "operand=TEXT" or "unknown=TEXT".
 std::string readAll(std::vector<const char*> args) {
     args.insert(args.begin(), "program");
     OptionReader reader(static_cast<int>(args.size()), args.data());
     std::string seen;
-    while (reader.next()) {
-        if (!seen.empty())
-            seen += ' ';
-        if (reader.isOperand())
-            seen += "operand=" + std::string(reader.current());
-        else if (reader.isFlag("--loop"))
-            seen += "loop";
-        else if (std::optional<std::string> dir = reader.value("--dir"))
-            seen += "dir=" + *dir;
-        else
-            seen += "unknown=" + std::string(reader.current());
-    }
+    for (std::optional<std::string> dir; reader.next();)
+        seen += reader.isOperand()              ? " operand=" + std::string(reader.current())
+                : reader.isFlag("--loop")       ? " loop"
+                : (dir = reader.value("--dir")) ? " dir=" + *dir
+                                                : " unknown=" + std::string(reader.current());
     return seen;
 }
 
 TEST(OptionReader, TellsFlagsValuesAndOperandsApart) {
     const std::pair<std::vector<const char*>, const char*> cases[] = {
         {{}, ""},
-        {{"--dir", "d", "--loop", "s.txt"}, "dir=d loop operand=s.txt"},
-        {{"--dir=d=e", "--dir="}, "dir=d=e dir="},
-        {{"--dir"}, "dir="},
+        {{"--dir", "d", "--loop", "s.txt"}, " dir=d loop operand=s.txt"},
+        {{"--dir=d=e", "--dir=", "--dir"}, " dir=d=e dir= dir="},
         // The value after "--dir" is taken whatever it looks like.
-        {{"--dir", "--loop", "-"}, "dir=--loop operand=-"},
+        {{"--dir", "--loop", "-"}, " dir=--loop operand=-"},
         {{"--dirt", "--loop=yes", "--loopy", "-x"},
-         "unknown=--dirt unknown=--loop=yes unknown=--loopy unknown=-x"},
-        {{"", "--", "--loop", "--"}, "operand= operand=--loop operand=--"},
+         " unknown=--dirt unknown=--loop=yes unknown=--loopy unknown=-x"},
+        {{"", "--", "--loop", "--"}, " operand= operand=--loop operand=--"},
     };
     for (const auto& [args, seen] : cases)
         EXPECT_EQ(readAll(args), seen);

@@ -20,12 +20,6 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
     const char* const failingSequence = "0:0:0 A\n0:0:0.02 Missing\n0:0:0.02 B\n0:0:0.05 Missing\n";
     const std::string missing = "cadentor-run: could not start Missing\n  /nonexistent/program: No "
                                 "such file or directory\n";
-    const auto times = [](const std::string& text, int count) {
-        std::string all;
-        while (count-- > 0)
-            all += text;
-        return all;
-    };
     const struct {
         std::string option, config, commands, sequence;
         int code;
@@ -38,8 +32,8 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
          "0:0:0.040\t{0}\tLast\tDone\n0:0:0.080\t{1}\tBits\tDone\n",
          "", "\x48\x69\xFF", "\x0A\x0D\x00\x01"s},
         // 10 KB, more than a pty holds while nobody reads it: all of it is there after the end.
-        {"", "", "Z: 0:" + times(" 5A", 256) + "\n", times("0:0:0 Z\n", 40), 0,
-         times("0:0:0.000\t{0}\tZ\tDone\n", 40), "", std::string(10240, 'Z')},
+        {"", "", "Z: 0:" + repeat(" 5A", 256) + "\n", repeat("0:0:0 Z\n", 40), 0,
+         repeat("0:0:0.000\t{0}\tZ\tDone\n", 40), "", std::string(10240, 'Z')},
         {"", "", failing, failingSequence, 1,
          "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n", missing, "A"},
         {"--skip-errors", "", failing, failingSequence, 1,
@@ -58,16 +52,14 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
     for (const auto& run : cases) {
         SCOPED_TRACE(run.option + " " + run.sequence);
         Show show(run.commands, run.sequence, run.config);
-        ChildProcess result(show.command(run.option.empty() ? std::vector<std::string>{}
-                                                            : std::vector{run.option}));
+        ChildProcess result(show.command({run.option}));
         EXPECT_EQ(result.wait(), run.code);
         EXPECT_EQ(result.out(), show.expand(run.out));
         EXPECT_EQ(result.err(), show.expand(run.err));
         EXPECT_EQ(show.port0.read(0, 200), run.port0); // byte for byte, nothing more
         EXPECT_EQ(show.port1.read(0, 200), run.port1);
-        // Port 0 is opened and set up (output processing off) unless checking or not configured.
-        EXPECT_EQ((show.port0.slaveSettings().c_oflag & OPOST) == 0,
-                  run.config.empty() && run.option != "--check");
+        // Port 0 is opened and set up (output processing off) unless --check keeps it closed.
+        EXPECT_EQ((show.port0.slaveSettings().c_oflag & OPOST) == 0, run.config.empty());
     }
 }
 

@@ -14,6 +14,13 @@ namespace cadentor::test {
 inline const std::string runnerPath = CADENTOR_BINARY_DIR "/src/cli/cadentor-run";
 inline const std::string vportPath = CADENTOR_BINARY_DIR "/tools/vport/cadentor-vport";
 
+inline std::string repeat(const std::string& text, std::size_t count) {
+    std::string all;
+    while (count-- > 0)
+        all += text;
+    return all;
+}
+
 struct Show {
     Show(const std::string& commands, const std::string& sequence, const std::string& config = "") {
         dir.write("Config.ini", expand(config.empty() ? "[Common]\nRequire=2\n[Port0]\nDevice={0}\n"
@@ -24,8 +31,9 @@ struct Show {
         if (!sequence.empty())
             dir.write("seq.txt", sequence);
     }
-    // The runner's arguments: `options`, then the sequence file when there is one.
+    // The runner's arguments: `options` but empty ones, then the sequence file when there is one.
     std::vector<std::string> command(std::vector<std::string> options = {}) const {
+        std::erase(options, "");
         options.insert(options.begin(), {runnerPath, "--dir", dir.path()});
         if (std::filesystem::exists(dir.file("seq.txt")))
             options.push_back(dir.file("seq.txt"));

@@ -17,23 +17,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Opens `path`, writes `bytes`, closes, as a one-shot writer such as a shell redirection does;
-// then the hex bytes that port `port` reported in the next lines "MS.USEC<TAB>PORT<TAB>HEX"
-// (a write may arrive in chunks); "?" and the line for another form.
-std::string sendAndReport(ChildProcess& vport, const std::string& path, int port,
-                          std::string_view bytes) {
+using Reports = std::map<int, std::string>;
+
+// Opens `path`, writes `bytes` and closes, as a one-shot writer such as a shell redirection does.
+void send(const std::string& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY);
-    const bool written = ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size())) << path;
     ::close(fd);
+}
+
+// The hex bytes that the next lines "MS.USEC<TAB>PORT<TAB>HEX" report for each port, until
+// `count` bytes came (a write may arrive in chunks); a line of another form under port -1.
+Reports reports(ChildProcess& vport, std::size_t count) {
     static const std::regex form(R"(^\d+\.\d{3}\t(\d+)\t([0-9A-F]{2}( [0-9A-F]{2})*)$)");
-    std::string all, line;
+    Reports hex;
     std::smatch match;
-    while (written && (all.size() + 1) / 3 < bytes.size() && vport.readLine(line)) {
-        if (!std::regex_match(line, match, form) || std::stoi(match[1]) != port)
-            return "? " + line;
-        all += (all.empty() ? "" : " ") + match[2].str();
+    for (std::string line; count > 0 && vport.readLine(line);) {
+        const bool valid = std::regex_match(line, match, form);
+        std::string& all = hex[valid ? std::stoi(match[1]) : -1];
+        all += (all.empty() ? "" : " ") + (valid ? match[2].str() : line);
+        count = valid ? count - std::min<std::size_t>(count, (match[2].length() + 1) / 3) : 0;
     }
-    return all;
+    return hex;
 }
 
 TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnASignal) {
@@ -49,9 +54,11 @@ TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnASignal) {
             ASSERT_TRUE(vport.readLine(slave)) << vport.err();
             EXPECT_EQ(fs::read_symlink(path), slave);
         }
-        EXPECT_EQ(sendAndReport(vport, links.back(), *count - '1', "\x01\xAB\n"), "01 AB 0A");
+        send(links.back(), "\x01\xAB\n");
+        EXPECT_EQ(reports(vport, 3), (Reports{{*count - '1', "01 AB 0A"}}));
         // The first writer's close did not hang up the port: a second writer is heard too.
-        EXPECT_EQ(sendAndReport(vport, links[0], 0, std::string("\x00\xFF", 2)), "00 FF");
+        send(links[0], std::string("\x00\xFF", 2));
+        EXPECT_EQ(reports(vport, 2), (Reports{{0, "00 FF"}}));
         vport.sendSignal(signal);
         EXPECT_EQ(vport.wait(10000), 0);
         for (const std::string& path : links)
@@ -65,22 +72,12 @@ TEST(VirtualPort, ShowsWhatRunsSendOverTcpAndUdp) {
     ChildProcess vport({vportPath, "--tcp", "0", "--udp=0"});
     std::string tcp, udp;
     ASSERT_TRUE(vport.readLine(tcp) && vport.readLine(udp)) << vport.err();
-    TempDir dir;
-    dir.write("Config.ini",
-              "[Common]\nRequire=2\n[Port0]\nDevice=" + tcp + "\n[Port1]\nDevice=" + udp + "\n");
-    dir.write("Command.def", "On: 0: 02 4F 4E 03\nPing: 1: 50 49\n");
-    const std::string seq = dir.write("seq.txt", "0:0:0 On\n0:0:0.05 Ping\n");
-    static const std::regex form(R"(^\d+\.\d{3}\t(\d+)\t([0-9A-F ]*)$)");
+    const Show show("On: 0: 02 4F 4E 03\nPing: 1: 50 49\n", "0:0:0 On\n0:0:0.05 Ping\n",
+                    "[Common]\nRequire=2\n[Port0]\nDevice=" + tcp + "\n[Port1]\nDevice=" + udp);
     for (int run = 0; run < 2; ++run) {
-        ChildProcess runner({runnerPath, "--dir", dir.path(), seq});
+        ChildProcess runner(show.command());
         EXPECT_EQ(runner.wait(), 0) << runner.err();
-        std::map<int, std::string> reports;
-        std::string line;
-        std::smatch match;
-        for (int lines = 0; lines < 2 && vport.readLine(line, 5000); ++lines)
-            if (std::regex_match(line, match, form))
-                reports[std::stoi(match[1])] += match[2].str();
-        EXPECT_EQ(reports, (std::map<int, std::string>{{0, "02 4F 4E 03"}, {1, "50 49"}})) << run;
+        EXPECT_EQ(reports(vport, 6), (Reports{{0, "02 4F 4E 03"}, {1, "50 49"}})) << run;
     }
     vport.sendSignal(SIGTERM);
     EXPECT_EQ(vport.wait(10000), 0);
@@ -89,16 +86,15 @@ TEST(VirtualPort, ShowsWhatRunsSendOverTcpAndUdp) {
 TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {
     TempDir dir;
     const std::string file = dir.write("dev", "keep me");
-    for (const auto& [args, code] : {std::pair{std::vector<std::string>{"--count", "0"}, 2},
-                                     {{"--count", "257"}, 2},
-                                     {{"--link"}, 2},
-                                     {{"--fast"}, 2},
-                                     {{"--link", file}, 1}}) {
-        std::vector<std::string> argv = args;
-        argv.insert(argv.begin(), vportPath);
-        ChildProcess result(argv);
-        EXPECT_EQ(result.wait(), code) << args[0];
-        EXPECT_EQ(result.out(), "") << args[0];
+    for (const auto& [args, code] :
+         {std::pair{std::vector<std::string>{vportPath, "--count", "0"}, 2},
+          {{vportPath, "--count", "257"}, 2},
+          {{vportPath, "--link"}, 2},
+          {{vportPath, "--fast"}, 2},
+          {{vportPath, "--link", file}, 1}}) {
+        ChildProcess result(args);
+        EXPECT_EQ(result.wait(), code) << args[1];
+        EXPECT_EQ(result.out(), "") << args[1];
     }
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
 }
