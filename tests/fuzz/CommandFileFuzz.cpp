@@ -15,18 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     table.load();
     std::set<std::string> names;
     for (auto [it, end] = table.entries(); it != end; ++it) {
-        if (it->name.empty() || it->bytes.empty())
-            fuzz::broken("an entry without name or bytes");
-        if (!names.insert(it->name).second)
-            fuzz::broken("a name enumerated twice");
+        FUZZ_REQUIRE(!it->name.empty() && !it->bytes.empty());
+        FUZZ_REQUIRE(names.insert(it->name).second);
         PortId port = 0;
         const std::uint8_t* bytes = nullptr;
         std::uint32_t count = 0;
-        if (!table.lookup(it->name, port, bytes, count) || port != it->portId ||
-            bytes != it->bytes.data() || count != it->bytes.size())
-            fuzz::broken("lookup does not find the enumerated entry");
+        FUZZ_REQUIRE(table.lookup(it->name, port, bytes, count) && port == it->portId &&
+                     bytes == it->bytes.data() && count == it->bytes.size());
     }
-    if (names.size() != table.size() || table.isEmpty() != names.empty())
-        fuzz::broken("the count differs from the entries");
+    FUZZ_REQUIRE(names.size() == table.size() && table.isEmpty() == names.empty());
     return 0;
 }

@@ -14,16 +14,16 @@
 
 namespace cadentor::fuzz {
 
-// A fresh directory (in memory when /dev/shm is there: the inputs are written as files), made
-// the program directory and removed at exit; and every message swallowed.
-inline const std::string& programDirectoryOnce() {
-    struct Scratch {
-        std::string path;
+// Writes `bytes` exactly to `name` in a fresh directory (in memory when /dev/shm is there: the
+// inputs are written as files) and returns its path. The first call makes the directory the
+// program directory and swallows every message; the directory is removed at exit.
+inline std::string writeFile(const std::string& name, std::string_view bytes) {
+    static const struct Scratch {
+        std::string path =
+            (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                       : std::filesystem::temp_directory_path()) /
+            "cadentor-fuzz-XXXXXX";
         Scratch() {
-            const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
-                                                   ? std::filesystem::path("/dev/shm")
-                                                   : std::filesystem::temp_directory_path();
-            path = base / "cadentor-fuzz-XXXXXX";
             if (!::mkdtemp(path.data()))
                 std::abort();
             setProgramDirectory(path);
@@ -33,21 +33,19 @@ inline const std::string& programDirectoryOnce() {
             std::error_code ignored;
             std::filesystem::remove_all(path, ignored);
         }
-    };
-    static const Scratch scratch;
-    return scratch.path;
-}
-
-inline std::string writeFile(const std::string& name, std::string_view bytes) {
-    const std::string path = programDirectoryOnce() + "/" + name;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    } scratch;
+    const std::string path = scratch.path + "/" + name;
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
-[[noreturn]] inline void broken(const char* what) {
-    std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
+[[noreturn]] inline void broken(const char* invariant) {
+    std::fprintf(stderr, "fuzz invariant broken: %s\n", invariant);
     std::abort();
 }
 
 } // namespace cadentor::fuzz
+
+// Aborts, naming the invariant by its own text, unless it holds.
+#define FUZZ_REQUIRE(invariant) ((invariant) ? (void)0 : cadentor::fuzz::broken(#invariant))

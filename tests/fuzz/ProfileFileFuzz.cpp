@@ -20,11 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const char* key : {"Device", "BaudRate", "Parity", "StopBits", "WriteTimeout"}) {
             const std::string* value = profile.find(section, key);
             const int fallback = 12345;
-            if (profile.readInt(section, key, fallback) !=
-                (value && !value->empty() ? parseProfileInt(*value) : fallback))
-                fuzz::broken("readInt differs from parseProfileInt");
-            if (profile.readString(section, key, "fallback") != (value ? *value : "fallback"))
-                fuzz::broken("readString differs from find");
+            FUZZ_REQUIRE(profile.readInt(section, key, fallback) ==
+                         (value && !value->empty() ? parseProfileInt(*value) : fallback));
+            FUZZ_REQUIRE(profile.readString(section, key, "fallback") ==
+                         (value ? *value : "fallback"));
         }
     }
     return 0;

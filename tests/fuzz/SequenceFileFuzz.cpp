@@ -22,8 +22,7 @@ EventSequence& sequence() {
                                        "Port5: 5: 00 ff\nlong_name_of_a_command: EXEC: x y z\n");
         return events.clearAndReloadCommands();
     }();
-    if (!loaded)
-        fuzz::broken("the fixed Command.def does not load");
+    FUZZ_REQUIRE(loaded);
     return events;
 }
 
@@ -33,28 +32,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     TimeCode timeCode = 0;
     std::string name;
-    if (parseSequenceLine(bytes, timeCode, name) &&
-        (name.empty() || name.find_first_of(" \t") != std::string::npos))
-        fuzz::broken("a parsed name is empty or holds a blank");
+    FUZZ_REQUIRE(!parseSequenceLine(bytes, timeCode, name) ||
+                 (!name.empty() && name.find_first_of(" \t") == std::string::npos));
 
     EventSequence& events = sequence();
     const bool ok = events.load(fuzz::writeFile("sequence.txt", bytes));
-    if (!ok && events.count() != 0)
-        fuzz::broken("a failed load left events");
+    FUZZ_REQUIRE(ok || events.count() == 0);
     for (int i = 0; i < events.count(); ++i) {
         const SequenceEvent& event = *events.eventAt(i);
-        if (i > 0 && events.eventAt(i - 1)->timeCode() > event.timeCode())
-            fuzz::broken("the events are not sorted");
+        FUZZ_REQUIRE(i == 0 || events.eventAt(i - 1)->timeCode() <= event.timeCode());
         PortId port = 0;
         const std::uint8_t* at = nullptr;
         std::uint32_t count = 0;
-        if (!events.commands().lookup(event.name(), port, at, count) || at != event.bytes() ||
-            count != event.byteCount() || port != event.portId())
-            fuzz::broken("an event does not point at its command");
-        if (port != ExecPortId && port != OpenPortId)
-            fuzz::broken("an event on a port the set lacks");
+        FUZZ_REQUIRE(events.commands().lookup(event.name(), port, at, count) &&
+                     at == event.bytes() && count == event.byteCount() && port == event.portId());
+        FUZZ_REQUIRE(port == ExecPortId || port == OpenPortId);
     }
-    if (events.currentIndex() != -1)
-        fuzz::broken("a load moved the position");
+    FUZZ_REQUIRE(events.currentIndex() == -1);
     return 0;
 }
