@@ -5,7 +5,6 @@
 #include "ports/StopRequest.h"
 #include "support/ChildProcess.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 
 namespace cadentor::test {

@@ -5,8 +5,6 @@
 #include "support/Pty.h"
 #include "support/TempDir.h"
 
-#include <filesystem>
-#include <string>
 #include <vector>
 
 namespace cadentor::test {

@@ -3,8 +3,6 @@
 #include "Show.h"
 #include "support/ChildProcess.h"
 
-#include <chrono>
-#include <csignal>
 #include <gtest/gtest.h>
 
 namespace cadentor::test {

@@ -2,11 +2,8 @@
 // the pty pair it stands on.
 
 #include "Show.h"
-#include "pty/PtyPair.h"
 #include "support/ChildProcess.h"
-#include "support/TempDir.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>

@@ -4,7 +4,6 @@
 #include "support/RecordingReporter.h"
 #include "support/TempDir.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 

@@ -2,7 +2,6 @@
 
 #include "support/TempDir.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

@@ -5,7 +5,6 @@
 #include "ports/ProfileFile.h"
 
 #include <cstdint>
-#include <string>
 
 using namespace cadentor;
 

@@ -9,7 +9,6 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <future>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>

@@ -2,11 +2,8 @@
 #include "support/Pty.h"
 
 #include <fcntl.h>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 using namespace cadentor;
 

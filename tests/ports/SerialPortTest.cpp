@@ -4,7 +4,6 @@
 #include "ports/TimerResolution.h"
 #include "support/Pty.h"
 
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>

@@ -5,16 +5,8 @@
 #include "support/TempDir.h"
 
 #include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace cadentor;
 
