@@ -5,14 +5,12 @@
 // descriptor of the test's, or with no descriptor open at all. Every wait has a generous timeout
 // and never hangs the test.
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <string>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -32,8 +30,7 @@ public:
             fd = ::memfd_create("output", MFD_CLOEXEC);
         if ((pid_ = ::fork()) == 0) {
             if (output == noDescriptors)
-                for (int fd = 0; fd < 64; ++fd)
-                    ::close(fd);
+                ::close_range(0, ~0U, 0);
             else
                 ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0),
                     ::dup2(output >= 0 ? output : fds_[0], 1),
@@ -42,12 +39,9 @@ public:
         }
     }
     ~ChildProcess() {
-        if (wait(0) == stillRunning) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(fds_[0]);
-        ::close(fds_[1]);
+        if (wait(0) == stillRunning)
+            ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
+        ::close(fds_[0]), ::close(fds_[1]);
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -97,11 +91,10 @@ private:
         return true;
     }
     static std::string contents(int fd) {
-        struct stat info {};
-        std::string text(::fstat(fd, &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0,
-                         '\0');
-        text.resize(static_cast<std::size_t>(
-            std::max<ssize_t>(0, ::pread(fd, text.data(), text.size(), 0))));
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, text.size())) > 0;)
+            text.append(buffer, static_cast<std::size_t>(n));
         return text;
     }
 
