@@ -65,12 +65,10 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
 
 long voluntarySwitches(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
     long value = -1;
-    while (status >> key && key != "voluntary_ctxt_switches:")
-        status.ignore(1 << 20, '\n');
-    status >> value;
-    return value;
+    for (std::string word; status >> word && word != "voluntary_ctxt_switches:";) {
+    }
+    return status >> value, value;
 }
 
 TEST(Runner, StopsOnASignalWhileAwaitingAFarEventWithoutSpinning) {

@@ -19,9 +19,9 @@ std::string find(const CommandTable& table, std::string_view name) {
     PortId port = 0;
     const std::uint8_t* bytes = nullptr;
     std::uint32_t count = 0;
-    if (!table.lookup(name, port, bytes, count))
-        return "-";
-    return std::to_string(port) + ":" + std::string(bytes, bytes + count);
+    return table.lookup(name, port, bytes, count)
+               ? std::to_string(port) + ":" + std::string(bytes, bytes + count)
+               : "-";
 }
 
 Names enumerated(const CommandTable& table) {

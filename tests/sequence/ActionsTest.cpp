@@ -24,11 +24,12 @@ std::optional<std::string> waitForFile(const std::string& path) {
     return std::nullopt;
 }
 
-// An executable `dir`/name that writes its arguments, one a line, to <script>.out at once.
-std::string writeScript(
-    const test::TempDir& dir, const std::string& name,
-    const std::string& body = "printf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.out\"") {
-    const std::string path = dir.write(name, "#!/bin/sh\n" + body + "\n");
+// An executable `dir`/name, by default a script that writes its arguments, one a line, to
+// <script>.out at once.
+std::string writeScript(const test::TempDir& dir, const std::string& name,
+                        const std::string& text = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\" "
+                                                  "&& mv \"$0.tmp\" \"$0.out\"\n") {
+    const std::string path = dir.write(name, text);
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     return path;
 }
@@ -54,8 +55,7 @@ TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
     EXPECT_EQ(waitForFile(recorder + ".out"), "x  y\nit's\na1 23 4b\n\n$HOME;*\nopen  end\n");
     EXPECT_FALSE(startProgram(" \t"));
     const std::string plain = dir.write("plain.sh", "#!/bin/sh\n"); // not executable
-    const std::string empty = dir.write("empty", "");
-    std::filesystem::permissions(empty, std::filesystem::perms::owner_all);
+    const std::string empty = writeScript(dir, "empty", "");
     for (const auto& [line, reason] :
          {std::pair{"cadentor-no-such-program x"s, "cadentor-no-such-program: not found on PATH"s},
           {plain, plain + ": Permission denied"},
@@ -81,17 +81,16 @@ TEST_F(Actions, ProgramStartsDetachedAndClean) {
         writeScript(dir, "probe.sh",
                     // The signal state is read by the shell's builtins before it forks anything:
                     // while it forks, the shell itself blocks every signal for a moment.
-                    "fds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+                    "#!/bin/sh\nfds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
                     "exec > \"$0.tmp\"\n"
                     "while read -r key value; do case $key in SigBlk:|SigIgn:) printf '%s\\t%s\\n' "
                     "\"$key\" \"$value\";; esac; done < /proc/$$/status\n"
                     "[ \"$(cut -d' ' -f6 /proc/$$/stat)\" = $$ ] && echo leads its session\n"
                     "ls /proc/$$/fd | grep -x 57\necho $fds\n"
-                    "mv \"$0.tmp\" \"$0.out\"");
+                    "mv \"$0.tmp\" \"$0.out\"\n");
     test::ChildProcess starter([&] { // SIGUSR1 ignored, SIGUSR2 blocked, descriptor 57 inheritable
         ::signal(SIGUSR1, SIG_IGN);
-        sigset_t blocked;
-        sigemptyset(&blocked);
+        sigset_t blocked{}; // empty
         sigaddset(&blocked, SIGUSR2);
         ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
         return int{::dup2(STDERR_FILENO, 57) != 57 || !startProgram(probe) ||
@@ -117,8 +116,9 @@ TEST_F(Actions, OpenerGetsAnExistingPathOrAUrlAndNothingElse) {
     ::setenv("PATH", dir.file("nowhere").c_str(), 1);
     std::string why;
     EXPECT_TRUE(!openTarget(target, &why) && why == "xdg-open: not found on PATH") << why;
-    EXPECT_FALSE(openTarget(dir.file("gone"), &why));
-    EXPECT_EQ(why, dir.file("gone") + ": No such file or directory");
+    EXPECT_TRUE(!openTarget(dir.file("gone"), &why) &&
+                why == dir.file("gone") + ": No such file or directory")
+        << why;
     EXPECT_TRUE(reporter.reports().empty());
 }
 
