@@ -1,6 +1,6 @@
 #pragma once
 // A show for cadentor-run in a temporary directory: two ptys as ports 0 and 1, Config.ini (by
-// default naming both), and Command.def and seq.txt when they are given.
+// default naming both), Command.def, and seq.txt when it is given.
 
 #include "support/Pty.h"
 #include "support/TempDir.h"
@@ -24,8 +24,7 @@ struct Show {
         dir.write("Config.ini", expand(config.empty() ? "[Common]\nRequire=2\n[Port0]\nDevice={0}\n"
                                                         "BaudRate=115200\n[Port1]\nDevice={1}\n"
                                                       : config));
-        if (!commands.empty())
-            dir.write("Command.def", commands);
+        dir.write("Command.def", commands);
         if (!sequence.empty())
             dir.write("seq.txt", sequence);
     }

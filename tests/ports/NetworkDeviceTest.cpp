@@ -146,8 +146,7 @@ TEST_F(NetworkPorts, APeerThatWentAwayOrTakesNoDataFailsTheWritesUntilALoadConne
             EXPECT_FALSE(write(0, std::string(64 << 20, 'x'))); // never read: the buffers fill
             EXPECT_EQ(detail(), peer.url() + ": the device took no data for 200 ms");
         } else {
-            ASSERT_TRUE(write(0, "ab"));
-            ASSERT_EQ(receive(connection.get(), 2), "ab");
+            ASSERT_TRUE(write(0, "ab") && receive(connection.get(), 2) == "ab");
             if (end == 'r')
                 ::setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
             connection.reset();
@@ -159,8 +158,7 @@ TEST_F(NetworkPorts, APeerThatWentAwayOrTakesNoDataFailsTheWritesUntilALoadConne
         EXPECT_EQ(detail(), peer.url() + reason) << end;
         ASSERT_TRUE(ports_.load());
         const UniqueFd again = peer.accept();
-        ASSERT_TRUE(write(0, "ef"));
-        EXPECT_EQ(receive(again.get(), 2), "ef");
+        EXPECT_TRUE(write(0, "ef") && receive(again.get(), 2) == "ef");
     }
 }
 

@@ -89,7 +89,6 @@ TEST_F(SequenceLoading, TheFirstBadLineEmptiesTheSequenceWithOneMessage) {
     expectRefused("0:0:1 X\n0:0:2 Y\n   \n0:0:3 X\n", MessageId::SequenceParseFailed, ":3");
     expectRefused("0:0:1 X\r\n\r\n0:0:2 FOO\r\n0:0:3 Y Z\r\n", MessageId::CommandNotFound, ":3");
     EXPECT_EQ(reporter.reports()[0].text, loadMessage(MessageId::CommandNotFound) + "\r\nFOO");
-    expectRefused("0:0:1 x\n", MessageId::CommandNotFound, ":1"); // names are compared exactly
     expectRefused("0:0:1 X\n0:0:2 SEND\n", MessageId::BadPortId, ":2");
     ASSERT_TRUE(load("0:0:1 X\n"));
     reporter.clear();

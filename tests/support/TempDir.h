@@ -17,8 +17,7 @@ namespace cadentor::test {
 class TempDir {
 public:
     TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        path_ = std::string(base && *base ? base : "/tmp") + "/cadentor-test-XXXXXX";
+        path_ = std::filesystem::temp_directory_path() / "cadentor-test-XXXXXX"; // TMPDIR or /tmp
         if (!::mkdtemp(path_.data()))
             throw std::runtime_error("mkdtemp failed");
     }
