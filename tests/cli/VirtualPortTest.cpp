@@ -46,11 +46,8 @@ TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnASignal) {
         ChildProcess vport({vportPath, "--link", link, "--count", count});
         const std::vector<std::string> links =
             *count == '1' ? std::vector{link} : std::vector{link + "0", link + "1"};
-        for (const std::string& path : links) {
-            std::string slave;
-            ASSERT_TRUE(vport.readLine(slave)) << vport.err();
-            EXPECT_EQ(fs::read_symlink(path), slave);
-        }
+        for (std::string slave; const std::string& path : links)
+            ASSERT_TRUE(vport.readLine(slave) && fs::read_symlink(path) == slave) << vport.err();
         send(links.back(), "\x01\xAB\n");
         EXPECT_EQ(reports(vport, 3), (Reports{{*count - '1', "01 AB 0A"}}));
         // The first writer's close did not hang up the port: a second writer is heard too.

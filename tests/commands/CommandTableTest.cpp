@@ -1,6 +1,5 @@
 #include "commands/CommandTable.h"
 
-#include "files/ProgramDirectory.h"
 #include "support/RecordingReporter.h"
 #include "support/TempDir.h"
 

@@ -1,7 +1,5 @@
 #include "ports/PortConfig.h"
 
-#include "support/TempDir.h"
-
 #include <gtest/gtest.h>
 
 using namespace cadentor;
@@ -28,25 +26,21 @@ TEST(ProfileFile, FindsKeysAndValuesByTheReadingRules) {
         EXPECT_EQ(profile.readInt("S", key, 42), value) << key;
 }
 
-// "require device baud parity stopbits writetimeout" from Config.ini in a program directory.
+// "require device baud parity stopbits writetimeout" that Config.ini `text` gives port `id`.
 TEST(ConfigFile, EachPortHasItsSectionOrTheDefaults) {
-    test::TempDir dir;
-    test::ScopedProgramDirectory programDirectory{dir.path()};
-    const auto settings = [](unsigned id) {
-        ProfileFile profile;
-        std::string error;
-        EXPECT_TRUE(ProfileFile::load(configFilePath(), profile, error)) << error;
+    const auto settings = [](const std::string& text, unsigned id) {
+        const ProfileFile profile = ProfileFile::parse(text);
         const PortSettings s = readPortSettings(profile, id);
         return std::to_string(readRequire(profile)) + " " + s.device + " " +
                std::to_string(s.baudRate) + " " + std::to_string(static_cast<int>(s.parity)) + " " +
                std::to_string(static_cast<int>(s.stopBits)) + " " +
                std::to_string(s.writeTimeoutMs);
     };
-    EXPECT_EQ(settings(3), "1 COM4 9600 0 0 3000"); // no Config.ini at all
-    dir.write("Config.ini", "[common]\r\nrequire = -2\r\n[PORT1]\ndevice = \"" +
-                                std::string(300, 'd') + "\" \nBAUDRATE=\t115200\nBaudRate=1\n");
-    EXPECT_EQ(settings(0), "-2 COM1 9600 0 0 3000");
-    EXPECT_EQ(settings(1), "-2 " + std::string(259, 'd') + " 115200 0 0 3000");
+    EXPECT_EQ(settings("", 3), "1 COM4 9600 0 0 3000");
+    const std::string text = "[common]\r\nrequire = -2\r\n[PORT1]\ndevice = \"" +
+                             std::string(300, 'd') + "\" \nBAUDRATE=\t115200\nBaudRate=1\n";
+    EXPECT_EQ(settings(text, 0), "-2 COM1 9600 0 0 3000");
+    EXPECT_EQ(settings(text, 1), "-2 " + std::string(259, 'd') + " 115200 0 0 3000");
     // Parity: 1 even (code 2), 2 mark (3), 3 odd (1), 4 space (4), others none. StopBits: the
     // code itself for 0 to 2, else one stop bit. WriteTimeout: positive, else the default.
     for (const auto& [v, codes] : {std::pair{"1", "1 2 1 1"},
@@ -56,8 +50,8 @@ TEST(ConfigFile, EachPortHasItsSectionOrTheDefaults) {
                                    {"5", "5 0 0 5"},
                                    {"0", "0 0 0 3000"},
                                    {"-1", "4294967295 0 0 3000"}}) {
-        dir.write("Config.ini", std::string("[Port0]\nBaudRate=") + v + "\nParity=" + v +
-                                    "\nStopBits=" + v + "\nwritetimeout = " + v);
-        EXPECT_EQ(settings(0), std::string("1 COM1 ") + codes);
+        const std::string text = std::string("[Port0]\nBaudRate=") + v + "\nParity=" + v +
+                                 "\nStopBits=" + v + "\nwritetimeout = " + v;
+        EXPECT_EQ(settings(text, 0), std::string("1 COM1 ") + codes);
     }
 }
