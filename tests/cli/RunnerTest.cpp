@@ -111,8 +111,7 @@ enum class Output { ReaderGone, NobodyReads, Closed };
 // and in `unread` what a pipe that nobody read holds at the end.
 int runWith(Output output, const std::vector<std::string>& argv, std::string* unread = nullptr) {
     int pipes[2] = {-1, -1};
-    if (output != Output::Closed && ::pipe2(pipes, O_CLOEXEC) != 0)
-        return ChildProcess::stillRunning;
+    EXPECT_EQ(::pipe2(pipes, O_CLOEXEC), 0);
     ChildProcess child(argv, output == Output::Closed ? ChildProcess::noDescriptors : pipes[1]);
     ::close(pipes[1]);
     if (output == Output::ReaderGone)
@@ -132,8 +131,7 @@ TEST(UnattendedRun, OutputThatCannotBeWrittenNeitherEndsTheShowNorReachesTheDevi
     for (Output output : {Output::ReaderGone, Output::Closed}) {
         Show show("A: 0: 41\nB: 0: 42 0A\n", "0:0:0 A\n0:0:0.02 B\n0:0:0.04 A\n");
         EXPECT_EQ(runWith(output, show.command()), 0) << static_cast<int>(output);
-        EXPECT_EQ(show.port0.read(4, 2000), "AB\nA");
-        EXPECT_EQ(show.port0.read(0, 200), "");
+        EXPECT_EQ(show.port0.read(0, 200), "AB\nA"); // all of it, the run being over
     }
 }
 

@@ -14,9 +14,8 @@
 
 namespace cadentor::test {
 
-// The output speed of the tty open on `fd` in bits per second, read through termios2 so that
-// speeds without a B constant (250000) show too; 0 when it cannot be read. Defined in
-// TtySpeed.cpp: the kernel's termios2 cannot share a translation unit with <termios.h>.
+// The output speed in bit/s of the tty on `fd` through termios2, so also one without a B constant
+// (250000); 0 when unreadable. In TtySpeed.cpp: termios2 cannot share a unit with <termios.h>.
 unsigned ttyOutputSpeed(int fd);
 
 class Pty {
