@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <sched.h>
 
 namespace cadentor {
 
@@ -184,8 +185,9 @@ RunControl::Pass RunControl::runDueEvents() {
     --executing_;
     switch (outcome) {
     case RunOutcome::Executed:
-    case RunOutcome::NothingDue:
         return Pass::Ran;
+    case RunOutcome::NothingDue:
+        return Pass::Idle;
     case RunOutcome::Failed:
         form_.list->viewport()->update();
         if (form_.skipError->isChecked()) {
@@ -228,14 +230,21 @@ void RunControl::idleEvent() {
     // Events first: stay while the next one falls due within a repaint's time, for at most one
     // frame, so that the screen and the operator's input still get their turn.
     const std::int64_t started = monotonicNanoseconds();
+    bool ran = false;
     for (;;) {
-        if (runDueEvents() != Pass::Ran)
+        const Pass pass = runDueEvents();
+        ran = ran || pass == Pass::Ran;
+        if (pass != Pass::Ran && pass != Pass::Idle)
             break;
         const std::optional<DueInstant> next = nextDueInstant(sequence_);
         if (!next || next->due - next->now > margin() || next->now - started > frameNs_)
             break;
         sleepUntil(next->due);
     }
+    // What was written may still need the processor (a pseudo-terminal hands it on in a kernel
+    // worker): it goes before this pass's repaint.
+    if (ran)
+        ::sched_yield();
     if (clock_.isPaused()) {
         updateTimeDisplay();
         if (loop_)

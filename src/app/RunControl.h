@@ -74,7 +74,7 @@ public:
     void idleEvent() override;
 
 private:
-    enum class Pass { Ran, Stopped, Skipped };
+    enum class Pass { Ran, Idle, Stopped, Skipped };
     Pass runDueEvents();
     void selectCurrentEvent();
     // The rows that ran since they were last shown, in their colours, and the selection on the

@@ -42,6 +42,12 @@ std::string_view cutAtZero(std::string_view text) {
     return zero == std::string_view::npos ? text : text.substr(0, zero);
 }
 
+// One past the highest descriptor to look at where close_range is not there.
+int descriptorLimit() {
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    return limit > 0 && limit < 65536 ? static_cast<int>(limit) : 65536;
+}
+
 // What the started program's side reports through the result pipe when it cannot go on.
 enum class ChildStep : int { Fork = 1, NullDevice = 2, Exec = 3 };
 struct ChildFailure {
@@ -49,10 +55,19 @@ struct ChildFailure {
     int error;
 };
 
-void reportFailure(int fd, ChildStep step, int error) {
+// Ends the program's side of a start that cannot go on. Every descriptor but the result pipe is
+// closed first: the parent goes on as soon as the word arrives, and a copy of a port's
+// descriptor still open here would keep its lock from the port's next opening.
+[[noreturn]] void failStart(int fd, ChildStep step, int error) {
+    for (int other = 0; other < fd; ++other)
+        ::close(other);
+    if (::close_range(static_cast<unsigned>(fd) + 1, ~0U, 0) != 0)
+        for (int other = fd + 1; other < descriptorLimit(); ++other)
+            ::close(other);
     const ChildFailure failure{step, error};
     ssize_t ignored = ::write(fd, &failure, sizeof failure);
     (void)ignored;
+    ::_exit(127);
 }
 
 // Everything the started program must not inherit from us, done in the child before exec:
@@ -82,11 +97,9 @@ bool prepareDetachedChild() {
     }
     if (null.get() <= 2)
         null.release(); // it is one of the three now
-    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-        const long limit = ::sysconf(_SC_OPEN_MAX);
-        for (int fd = 3; fd < (limit > 0 && limit < 65536 ? limit : 65536); ++fd)
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+        for (int fd = 3; fd < descriptorLimit(); ++fd)
             ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
     return true;
 }
 
@@ -154,19 +167,16 @@ bool spawnDetached(const std::vector<std::string>& words, std::string* whyNot) {
             report = ::fcntl(report, F_DUPFD_CLOEXEC, 3);
         const pid_t program = ::fork();
         if (program == 0) {
-            if (!prepareDetachedChild()) {
-                reportFailure(report, ChildStep::NullDevice, errno);
-                ::_exit(127);
-            }
+            if (!prepareDetachedChild())
+                failStart(report, ChildStep::NullDevice, errno);
             // Only a real executable: a file that the kernel cannot run is a failure, never
             // handed to a shell.
             ::execv(file.c_str(), argv.data());
-            reportFailure(report, ChildStep::Exec, errno);
-            ::_exit(127);
+            failStart(report, ChildStep::Exec, errno);
         }
         if (program < 0)
-            reportFailure(report, ChildStep::Fork, errno);
-        ::_exit(program > 0 ? 0 : 1);
+            failStart(report, ChildStep::Fork, errno);
+        ::_exit(0);
     }
     const int forkError = errno;
     writing.reset();

@@ -1,12 +1,15 @@
 #include "sequence/Actions.h"
 
+#include "files/UniqueFd.h"
 #include "support/ChildProcess.h"
 #include "support/RecordingReporter.h"
 #include "support/TempDir.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sys/file.h>
 
 using namespace cadentor;
 
@@ -62,6 +65,17 @@ TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
           {empty, empty + ": Exec format error"}}) {
         std::string why;
         EXPECT_TRUE(!startProgram(line, &why) && why == reason) << why;
+    }
+    // By the time a failed start is told, its side has let go of our descriptors: a lock held
+    // through one (as a port holds its device) is free once we close it.
+    const std::string lockFile = dir.write("lock", "");
+    for (int tries = 0; tries < 20; ++tries) {
+        UniqueFd held(::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(held.get(), LOCK_EX | LOCK_NB), 0);
+        ASSERT_FALSE(startProgram(plain));
+        held.reset();
+        held.reset(::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(held.get(), LOCK_EX | LOCK_NB), 0) << "held by the failed start";
     }
     // With our standard descriptors closed, the launcher's own pipe takes their numbers and
     // must still tell a failed start from a good one.
