@@ -19,10 +19,6 @@ class ListModelTest : public FormTest {
 protected:
     ListModelTest() : FormTest(commands) {}
     QVariant data(int row, int column, int role) { return model().index(row, column).data(role); }
-    void execute(int row) {
-        clickRow(row);
-        click("manualExec");
-    }
 };
 
 TEST_F(ListModelTest, CellsShowTimeCodePortAndNameInTheColoursOfTheirStatusAndWhyOneFailed) {
@@ -30,8 +26,8 @@ TEST_F(ListModelTest, CellsShowTimeCodePortAndNameInTheColoursOfTheirStatusAndWh
                                     QAbstractItemModelTester::FailureReportingMode::Fatal);
     loadSequence(sequenceText);
     ASSERT_EQ(rows(), 4);
-    execute(0); // sent: Done
-    execute(3); // no such program: Failed
+    clickRow(0, true); // sent: Done
+    clickRow(3, true); // no such program: Failed
     ASSERT_EQ(pty0.read(2), "AB");
     const QColor doneText(51, 51, 51), pendingText(0, 0, 0), failedText(0, 0, 102);
     const struct {
