@@ -68,7 +68,8 @@ long voluntarySwitches(pid_t pid) {
     long value = -1;
     for (std::string word; status >> word && word != "voluntary_ctxt_switches:";) {
     }
-    return status >> value, value;
+    status >> value;
+    return value;
 }
 
 TEST(Runner, StopsOnASignalWhileAwaitingAFarEventWithoutSpinning) {
@@ -117,8 +118,10 @@ int runWith(Output output, const std::vector<std::string>& argv, std::string* un
     if (output == Output::ReaderGone)
         ::close(pipes[0]);
     const int code = child.wait(10000);
-    if (code == ChildProcess::stillRunning) // before the pipe is read to its end
-        child.sendSignal(SIGKILL), child.wait();
+    if (code == ChildProcess::stillRunning) { // before the pipe is read to its end
+        child.sendSignal(SIGKILL);
+        child.wait();
+    }
     char buffer[4096];
     if (output == Output::NobodyReads)
         for (ssize_t got; (got = ::read(pipes[0], buffer, sizeof buffer)) > 0;)

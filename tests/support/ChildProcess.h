@@ -29,19 +29,23 @@ public:
         for (int& fd : fds_)
             fd = ::memfd_create("output", MFD_CLOEXEC);
         if ((pid_ = ::fork()) == 0) {
-            if (output == noDescriptors)
+            if (output == noDescriptors) {
                 ::close_range(0, ~0U, 0);
-            else
-                ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0),
-                    ::dup2(output >= 0 ? output : fds_[0], 1),
-                    ::dup2(output >= 0 ? output : fds_[1], 2);
+            } else {
+                ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+                ::dup2(output >= 0 ? output : fds_[0], 1);
+                ::dup2(output >= 0 ? output : fds_[1], 2);
+            }
             ::_exit(run());
         }
     }
     ~ChildProcess() {
-        if (wait(0) == stillRunning)
-            ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
-        ::close(fds_[0]), ::close(fds_[1]);
+        if (wait(0) == stillRunning) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(fds_[0]);
+        ::close(fds_[1]);
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -51,9 +55,11 @@ public:
         return within(timeoutMs, [&] {
             const std::string rest = out();
             const std::size_t newline = rest.find('\n');
-            if (newline != std::string::npos)
-                line = rest.substr(0, newline), taken_ += newline + 1;
-            return newline != std::string::npos;
+            if (newline == std::string::npos)
+                return false;
+            line = rest.substr(0, newline);
+            taken_ += newline + 1;
+            return true;
         });
     }
     // The exit code, minus the signal that killed it, or stillRunning after `timeoutMs`.
@@ -81,7 +87,8 @@ private:
         std::vector<char*> args;
         for (std::string& arg : argv)
             args.push_back(arg.data());
-        return args.push_back(nullptr), args;
+        args.push_back(nullptr);
+        return args;
     }
     template <typename Done> static bool within(int timeoutMs, Done done) {
         for (int ms = 0; !done();
