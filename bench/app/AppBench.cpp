@@ -10,6 +10,8 @@
 // files against the same pty. The runner's sequence time 0 cannot be seen from outside, so both
 // programs are also given as "jitter": lateness minus the smallest lateness of the run. As the
 // machine's own floor, a bare loop sleeps to the same instants and reports how late it woke.
+// Each program's wake-ups a second (the times its thread went to sleep) show what its waiting
+// costs beside the work of the events themselves.
 
 #include "app/AppMessageLoop.h"
 #include "app/MainFrame.h"
