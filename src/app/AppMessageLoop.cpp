@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <ctime>
 #include <sys/timerfd.h>
+#include <unistd.h>
 #include <utility>
 
 namespace cadentor {
@@ -109,11 +110,15 @@ void AppMessageLoop::wakeAt(std::int64_t monotonicNs) {
     // Zero would disarm the timer; an instant already past fires at once.
     if (monotonicNs <= 0)
         monotonicNs = 1;
+    if (wakeArmed_ && monotonicNs == armedAt_)
+        return;
     itimerspec setting{};
     setting.it_value.tv_sec = static_cast<time_t>(monotonicNs / 1000000000);
     setting.it_value.tv_nsec = static_cast<long>(monotonicNs % 1000000000);
-    if (::timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &setting, nullptr) == 0)
+    if (::timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &setting, nullptr) == 0) {
         wakeArmed_ = true;
+        armedAt_ = monotonicNs;
+    }
 }
 
 void AppMessageLoop::cancelWake() {
@@ -130,12 +135,11 @@ void AppMessageLoop::drainWake() {
     if (inPass_)
         wokeDuringPass_ = true;
     std::uint64_t expirations = 0;
-    while (::read(timerFd_.get(), &expirations, sizeof expirations) < 0 && errno == EINTR) {
+    ssize_t got = 0;
+    while ((got = ::read(timerFd_.get(), &expirations, sizeof expirations)) < 0 && errno == EINTR) {
     }
     // The timer is one-shot: once it has fired, nothing is armed until the next wakeAt().
-    itimerspec remaining{};
-    if (::timerfd_gettime(timerFd_.get(), &remaining) == 0 && remaining.it_value.tv_sec == 0 &&
-        remaining.it_value.tv_nsec == 0)
+    if (got == sizeof expirations)
         wakeArmed_ = false;
 }
 

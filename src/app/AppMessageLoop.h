@@ -77,6 +77,7 @@ private:
     UniqueFd timerFd_;
     std::unique_ptr<QSocketNotifier> notifier_;
     bool wakeArmed_ = false;
+    std::int64_t armedAt_ = 0;
     bool inPass_ = false;
     bool wokeDuringPass_ = false;
     bool quitRequested_ = false;

@@ -3,6 +3,7 @@
 #include "app/FormTemplate.h"
 #include "app/TextDecoding.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -29,7 +30,45 @@ void PortInfoEdit::setRawText(const std::string& text) {
     setPlainText(shown);
 }
 
+void EventListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    const QWidget* widget = cell.widget;
+    const QStyle* style = widget ? widget->style() : QApplication::style();
+    // Where the style puts the text of an item without icon or check box: inside a margin,
+    // vertically aligned as a box of the line's height.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const QRect textRect = cell.rect.adjusted(margin, 0, -margin, 0);
+    const bool plain = !(cell.features & (QStyleOptionViewItem::HasCheckIndicator |
+                                          QStyleOptionViewItem::HasDecoration)) &&
+                       cell.direction == Qt::LeftToRight &&
+                       (cell.displayAlignment & Qt::AlignHorizontal_Mask) == Qt::AlignLeft;
+    const std::optional<GlyphText::Line> line =
+        plain ? glyphs_.layout(cell.font, cell.text) : std::nullopt;
+    const QRect box =
+        line ? QStyle::alignedRect(Qt::LeftToRight, cell.displayAlignment,
+                                   QSizeF(line->width, line->ascent + line->descent).toSize(),
+                                   textRect)
+             : QRect();
+    if (!line || line->width > textRect.width() || box.height() > textRect.height()) {
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+        return;
+    }
+    cell.text.clear();
+    cell.features &= ~QStyleOptionViewItem::HasDisplay;
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+    QPalette::ColorGroup group = QPalette::Disabled;
+    if (cell.state & QStyle::State_Enabled)
+        group = cell.state & QStyle::State_Active ? QPalette::Normal : QPalette::Inactive;
+    painter->setPen(cell.palette.color(group, cell.state & QStyle::State_Selected
+                                                  ? QPalette::HighlightedText
+                                                  : QPalette::Text));
+    painter->drawGlyphRun(QPointF(textRect.x(), box.top() + line->ascent), line->glyphs);
+}
+
 EventListView::EventListView(QWidget* parent) : QTableView(parent) {
+    setItemDelegate(new EventListDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -79,7 +118,10 @@ void TimeLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text_);
+    if (const std::optional<GlyphText::Line> line = glyphs_.layout(font(), text_))
+        painter.drawGlyphRun(QPointF(0, line->ascent), line->glyphs);
+    else
+        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text_);
 }
 
 namespace {

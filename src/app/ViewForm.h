@@ -3,7 +3,10 @@
 // the form font's dialog units, named as in the template, in Tab order. The push buttons are
 // made but not connected; the view binds them by name.
 
+#include "app/GlyphText.h"
+
 #include <QPlainTextEdit>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <string>
 
@@ -25,6 +28,17 @@ private:
     std::string raw_;
 };
 
+// Paints the list's cells as the style does, placing a text that fits its cell with GlyphText.
+class EventListDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+
+private:
+    mutable GlyphText glyphs_;
+};
+
 // The event list: whole rows, one at a time; Home and End go to the first and the last row.
 class EventListView : public QTableView {
 public:
@@ -39,7 +53,7 @@ protected:
 
 // The time display, which changes at the screen's rate during a run. Unlike a QLabel it keeps its
 // size and paints its own background, so a new text repaints its rectangle alone: no layout
-// request to the form and nothing behind it painted first.
+// request to the form and nothing behind it painted first. Its text is placed with GlyphText.
 class TimeLabel : public QWidget {
 public:
     TimeLabel(const QString& text, QWidget* parent);
@@ -51,6 +65,7 @@ protected:
 
 private:
     QString text_;
+    GlyphText glyphs_;
 };
 
 struct ViewForm {

@@ -43,6 +43,24 @@ TEST_F(LoopTest, APassNeverRunsInsideAnotherPass) {
     EXPECT_EQ(handler.passes, 3);
 }
 
+TEST_F(LoopTest, ASoonerWakeReplacesOneArmedForLater) {
+    constexpr std::int64_t soon = 20'000'000;
+    std::int64_t asked = 0;
+    handler.action = [&] {
+        const std::int64_t now = monotonicNanoseconds();
+        if (handler.passes == 1) {
+            asked = now;
+            loop.wakeAt(now + 60'000'000'000);
+            loop.wakeAt(now + soon);
+        } else if (now >= asked + soon) { // passes may come sooner: the loop dispatched something
+            loop.quit(now < asked + 50 * soon ? 2 : 1);
+        }
+    };
+    loop.installIdleHandler(&handler);
+    QTimer::singleShot(2000, &loop, [&] { loop.quit(1); });
+    EXPECT_EQ(loop.run(), 2);
+}
+
 TEST_F(LoopTest, HandlersRunInRegistrationOrderAndCanLeave) {
     std::vector<int> order;
     CountingHandler second, third;

@@ -1,0 +1,103 @@
+#include "app/GlyphText.h"
+
+#include <QTextLayout>
+#include <cmath>
+#include <limits>
+
+namespace cadentor {
+
+namespace {
+
+constexpr char16_t first = u' ';
+constexpr int count = 95; // ' ' to '~'
+
+// `text` laid out as one line in `font`: its glyph runs, and the line's measures when asked.
+QList<QGlyphRun> shape(const QFont& font, const QString& text, GlyphText::Line* measures = nullptr) {
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    if (measures)
+        *measures = {QGlyphRun(), line.naturalTextWidth(), line.ascent(), line.descent()};
+    return layout.glyphRuns();
+}
+
+} // namespace
+
+void GlyphText::setFont(const QFont& font) {
+    font_ = font;
+    glyphs_.clear();
+    advances_.clear();
+    steps_.assign(count * count, std::numeric_limits<qreal>::quiet_NaN());
+    // Every character once, unkerned: its glyph, and its advance up to the next one.
+    QFont unkerned = font;
+    unkerned.setKerning(false);
+    QString all;
+    for (int i = 0; i < count; ++i)
+        all.append(QChar(first + i));
+    Line measures;
+    const QList<QGlyphRun> runs = shape(unkerned, all, &measures);
+    if (runs.size() != 1 || runs[0].glyphIndexes().size() != count)
+        return;
+    const QList<quint32> indexes = runs[0].glyphIndexes();
+    const QList<QPointF> positions = runs[0].positions();
+    for (int i = 0; i < count; ++i) {
+        if (indexes[i] == 0) { // the font has no glyph for it
+            glyphs_.clear();
+            advances_.clear();
+            return;
+        }
+        glyphs_.push_back(indexes[i]);
+        advances_.push_back((i + 1 < count ? positions[i + 1].x() : measures.width) - positions[i].x());
+    }
+    raw_ = runs[0].rawFont();
+    ascent_ = measures.ascent;
+    descent_ = measures.descent;
+}
+
+qreal GlyphText::step(int a, int b) {
+    qreal& known = steps_[static_cast<std::size_t>(a * count + b)];
+    if (std::isnan(known)) {
+        known = std::numeric_limits<qreal>::infinity();
+        const QChar pair[] = {QChar(first + a), QChar(first + b)};
+        const QList<QGlyphRun> runs = shape(*font_, QString(pair, 2));
+        if (runs.size() == 1 && runs[0].rawFont() == raw_ &&
+            runs[0].glyphIndexes() == QList<quint32>{glyphs_[a], glyphs_[b]})
+            known = runs[0].positions()[1].x() - runs[0].positions()[0].x();
+    }
+    return known;
+}
+
+std::optional<GlyphText::Line> GlyphText::layout(const QFont& font, QStringView text) {
+    if (!font_ || *font_ != font)
+        setFont(font);
+    if (glyphs_.empty() || text.isEmpty())
+        return std::nullopt;
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    indexes.reserve(text.size());
+    positions.reserve(text.size());
+    qreal x = 0;
+    int previous = -1;
+    for (const QChar c : text) {
+        const int i = c.unicode() - first;
+        if (i < 0 || i >= count)
+            return std::nullopt;
+        if (previous >= 0) {
+            const qreal next = step(previous, i);
+            if (std::isinf(next))
+                return std::nullopt;
+            x += next;
+        }
+        indexes.push_back(glyphs_[i]);
+        positions.push_back(QPointF(x, 0));
+        previous = i;
+    }
+    Line line{QGlyphRun(), x + advances_[previous], ascent_, descent_};
+    line.glyphs.setRawFont(raw_);
+    line.glyphs.setGlyphIndexes(indexes);
+    line.glyphs.setPositions(positions);
+    return line;
+}
+
+} // namespace cadentor
