@@ -55,6 +55,10 @@ void GlyphText::setFont(const QFont& font) {
     descent_ = measures.descent;
 }
 
+std::size_t GlyphText::pairIndex(QChar a, QChar b) {
+    return static_cast<std::size_t>((a.unicode() - first) * count + (b.unicode() - first));
+}
+
 qreal GlyphText::step(int a, int b) {
     qreal& known = steps_[static_cast<std::size_t>(a * count + b)];
     if (std::isnan(known)) {
@@ -68,11 +72,36 @@ qreal GlyphText::step(int a, int b) {
     return known;
 }
 
+void GlyphText::learnSteps(QStringView text) {
+    bool unknown = false;
+    for (qsizetype i = 1; i < text.size(); ++i)
+        unknown = unknown || std::isnan(steps_[pairIndex(text[i - 1], text[i])]);
+    if (!unknown)
+        return;
+    // Usually the text shapes as one glyph a character, and gives all of its steps at once;
+    // else step() takes the pairs one by one.
+    const QList<QGlyphRun> runs = shape(*font_, text.toString());
+    if (runs.size() != 1 || runs[0].rawFont() != raw_ ||
+        runs[0].glyphIndexes().size() != text.size())
+        return;
+    const QList<quint32> indexes = runs[0].glyphIndexes();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (indexes[i] != glyphs_[text[i].unicode() - first])
+            return;
+    const QList<QPointF> positions = runs[0].positions();
+    for (qsizetype i = 1; i < text.size(); ++i)
+        steps_[pairIndex(text[i - 1], text[i])] = positions[i].x() - positions[i - 1].x();
+}
+
 std::optional<GlyphText::Line> GlyphText::layout(const QFont& font, QStringView text) {
     if (!font_ || *font_ != font)
         setFont(font);
     if (glyphs_.empty() || text.isEmpty())
         return std::nullopt;
+    for (const QChar c : text)
+        if (c.unicode() < first || c.unicode() >= first + count)
+            return std::nullopt;
+    learnSteps(text);
     QList<quint32> indexes;
     QList<QPointF> positions;
     indexes.reserve(text.size());
@@ -81,8 +110,6 @@ std::optional<GlyphText::Line> GlyphText::layout(const QFont& font, QStringView 
     int previous = -1;
     for (const QChar c : text) {
         const int i = c.unicode() - first;
-        if (i < 0 || i >= count)
-            return std::nullopt;
         if (previous >= 0) {
             const qreal next = step(previous, i);
             if (std::isinf(next))

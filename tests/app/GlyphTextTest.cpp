@@ -25,13 +25,22 @@ TEST(GlyphText, DrawsPrintableAsciiAsQtDrawsTextAndLeavesOtherTextToIt) {
     ApplicationFirst application;
     GlyphText glyphs;
     for (const QFont& font : {formFont(), QFont(QStringLiteral("DejaVu Serif"), 13)}) {
-        // Kerned pairs (AV, To, Wa, Te), a space at either end, punctuation, every digit.
-        for (const char* text : {"CurrentTime=1:23:45.678", "AV To Wave, Te.", " 0:0:0.000 ",
-                                 "/dev/ttyUSB0", "!\"#$%&'()*+-<>?@[\\]^_`{|}~", "9876543210"}) {
-            SCOPED_TRACE(text);
-            const QString shown = QString::fromLatin1(text);
+        // Kerned pairs (AV, To, Wa, Te), a space at either end, punctuation, every digit; then
+        // pairs that many fonts join into one glyph, placed only where the font does not.
+        const struct {
+            const char* text;
+            bool placed;
+        } cases[] = {{"CurrentTime=1:23:45.678", true}, {"AV To Wave, Te.", true},
+                     {" 0:0:0.000 ", true},             {"/dev/ttyUSB0", true},
+                     {"!\"#$%&'()*+-<>?@[\\]^_`{|}~", true}, {"9876543210", true},
+                     {"office", false},                 {"Shuffle", false}};
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.text);
+            const QString shown = QString::fromLatin1(c.text);
             const std::optional<GlyphText::Line> line = glyphs.layout(font, shown);
-            ASSERT_TRUE(line);
+            ASSERT_TRUE(line || !c.placed);
+            if (!line)
+                continue;
             QImage expected = blank({400, 40}), drawn = blank({400, 40});
             QPainter reference(&expected);
             reference.setFont(font);
