@@ -227,8 +227,9 @@ void RunControl::idleEvent() {
             loop_->cancelWake();
         return;
     }
-    // Events first: stay while the next one falls due within a repaint's time, for at most one
-    // frame, so that the screen and the operator's input still get their turn.
+    // Events first: stay while the next one falls due within a repaint's time or before the next
+    // frame is shown, for at most one frame, so that the screen and the operator's input still
+    // get their turn. Events closer than a frame then cost a sleep each, not a turn of the loop.
     const std::int64_t started = monotonicNanoseconds();
     bool ran = false;
     for (;;) {
@@ -237,8 +238,13 @@ void RunControl::idleEvent() {
         if (pass != Pass::Ran && pass != Pass::Idle)
             break;
         const std::optional<DueInstant> next = nextDueInstant(sequence_);
-        if (!next || next->due - next->now > margin() || next->now - started > frameNs_)
+        if (!next || (next->due - next->now > margin() && next->due >= nextFrame_) ||
+            next->now - started > frameNs_)
             break;
+        // First up to a repaint's time before it, as the loop's wake would be: the event then
+        // comes out of a short sleep, which is late less often than a long one.
+        if (next->due - next->now > margin())
+            sleepUntil(next->due - margin());
         sleepUntil(next->due);
     }
     // What was written may still need the processor (a pseudo-terminal hands it on in a kernel
