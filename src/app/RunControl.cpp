@@ -241,10 +241,6 @@ void RunControl::idleEvent() {
         if (!next || (next->due - next->now > margin() && next->due >= nextFrame_) ||
             next->now - started > frameNs_)
             break;
-        // First up to a repaint's time before it, as the loop's wake would be: the event then
-        // comes out of a short sleep, which is late less often than a long one.
-        if (next->due - next->now > margin())
-            sleepUntil(next->due - margin());
         sleepUntil(next->due);
     }
     // What was written may still need the processor (a pseudo-terminal hands it on in a kernel
