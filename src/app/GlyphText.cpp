@@ -12,7 +12,8 @@ constexpr char16_t first = u' ';
 constexpr int count = 95; // ' ' to '~'
 
 // `text` laid out as one line in `font`: its glyph runs, and the line's measures when asked.
-QList<QGlyphRun> shape(const QFont& font, const QString& text, GlyphText::Line* measures = nullptr) {
+QList<QGlyphRun> shape(const QFont& font, const QString& text,
+                       GlyphText::Line* measures = nullptr) {
     QTextLayout layout(text, font);
     layout.beginLayout();
     const QTextLine line = layout.createLine();
@@ -48,7 +49,8 @@ void GlyphText::setFont(const QFont& font) {
             return;
         }
         glyphs_.push_back(indexes[i]);
-        advances_.push_back((i + 1 < count ? positions[i + 1].x() : measures.width) - positions[i].x());
+        advances_.push_back((i + 1 < count ? positions[i + 1].x() : measures.width) -
+                            positions[i].x());
     }
     raw_ = runs[0].rawFont();
     ascent_ = measures.ascent;
@@ -59,14 +61,18 @@ std::size_t GlyphText::pairIndex(QChar a, QChar b) {
     return static_cast<std::size_t>((a.unicode() - first) * count + (b.unicode() - first));
 }
 
-qreal GlyphText::step(int a, int b) {
-    qreal& known = steps_[static_cast<std::size_t>(a * count + b)];
+quint32 GlyphText::glyph(QChar c) const {
+    return glyphs_[c.unicode() - first];
+}
+
+qreal GlyphText::step(QChar a, QChar b) {
+    qreal& known = steps_[pairIndex(a, b)];
     if (std::isnan(known)) {
         known = std::numeric_limits<qreal>::infinity();
-        const QChar pair[] = {QChar(first + a), QChar(first + b)};
+        const QChar pair[] = {a, b};
         const QList<QGlyphRun> runs = shape(*font_, QString(pair, 2));
         if (runs.size() == 1 && runs[0].rawFont() == raw_ &&
-            runs[0].glyphIndexes() == QList<quint32>{glyphs_[a], glyphs_[b]})
+            runs[0].glyphIndexes() == QList<quint32>{glyph(a), glyph(b)})
             known = runs[0].positions()[1].x() - runs[0].positions()[0].x();
     }
     return known;
@@ -86,7 +92,7 @@ void GlyphText::learnSteps(QStringView text) {
         return;
     const QList<quint32> indexes = runs[0].glyphIndexes();
     for (qsizetype i = 0; i < text.size(); ++i)
-        if (indexes[i] != glyphs_[text[i].unicode() - first])
+        if (indexes[i] != glyph(text[i]))
             return;
     const QList<QPointF> positions = runs[0].positions();
     for (qsizetype i = 1; i < text.size(); ++i)
@@ -107,20 +113,17 @@ std::optional<GlyphText::Line> GlyphText::layout(const QFont& font, QStringView 
     indexes.reserve(text.size());
     positions.reserve(text.size());
     qreal x = 0;
-    int previous = -1;
-    for (const QChar c : text) {
-        const int i = c.unicode() - first;
-        if (previous >= 0) {
-            const qreal next = step(previous, i);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (i > 0) {
+            const qreal next = step(text[i - 1], text[i]);
             if (std::isinf(next))
                 return std::nullopt;
             x += next;
         }
-        indexes.push_back(glyphs_[i]);
+        indexes.push_back(glyph(text[i]));
         positions.push_back(QPointF(x, 0));
-        previous = i;
     }
-    Line line{QGlyphRun(), x + advances_[previous], ascent_, descent_};
+    Line line{QGlyphRun(), x + advances_[text.back().unicode() - first], ascent_, descent_};
     line.glyphs.setRawFont(raw_);
     line.glyphs.setGlyphIndexes(indexes);
     line.glyphs.setPositions(positions);

@@ -3,8 +3,8 @@
 // changes at the screen's rate and the list repaints its rows while a run goes on; shaping each
 // text anew was most of what those repaints cost. Here a font's glyph for each character is
 // looked up once, and the step from one glyph to the next once for each pair of characters that
-// meet, as shaping places them, so that kerning is kept. A text with any other character, or with a
-// pair the font draws as one glyph, is left to the caller to draw the usual way.
+// meet, as shaping places them, so that kerning is kept. A text with any other character, or
+// with a pair the font draws as one glyph, is left to the caller to draw the usual way.
 
 #include <QFont>
 #include <QGlyphRun>
@@ -29,12 +29,14 @@ public:
 
 private:
     void setFont(const QFont& font);
+    // For characters in the range only.
     static std::size_t pairIndex(QChar a, QChar b);
-    // Shapes the pairs of `text` not known yet; its characters are all in the range.
+    quint32 glyph(QChar c) const;
+    // Learns the steps of the pairs in `text` not known yet, from one shaping of it.
     void learnSteps(QStringView text);
-    // The step from the glyph of character `a` to that of `b` (indexes from ' '); infinite when
-    // the pair does not shape as those two glyphs.
-    qreal step(int a, int b);
+    // The step from the glyph of `a` to that of `b`; infinite when the pair does not shape as
+    // those two glyphs.
+    qreal step(QChar a, QChar b);
 
     std::optional<QFont> font_;
     QRawFont raw_;

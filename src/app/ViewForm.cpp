@@ -61,9 +61,8 @@ void EventListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     QPalette::ColorGroup group = QPalette::Disabled;
     if (cell.state & QStyle::State_Enabled)
         group = cell.state & QStyle::State_Active ? QPalette::Normal : QPalette::Inactive;
-    painter->setPen(cell.palette.color(group, cell.state & QStyle::State_Selected
-                                                  ? QPalette::HighlightedText
-                                                  : QPalette::Text));
+    painter->setPen(cell.palette.color(
+        group, cell.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
     painter->drawGlyphRun(QPointF(textRect.x(), box.top() + line->ascent), line->glyphs);
 }
 

@@ -1,9 +1,10 @@
 // Texts placed from cached glyphs look exactly as Qt's own text drawing makes them: alone, in the
 // time label and in the list's cells.
 
+#include "app/GlyphText.h"
+
 #include "AppTestSupport.h"
 #include "app/FormTemplate.h"
-#include "app/GlyphText.h"
 
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -30,10 +31,14 @@ TEST(GlyphText, DrawsPrintableAsciiAsQtDrawsTextAndLeavesOtherTextToIt) {
         const struct {
             const char* text;
             bool placed;
-        } cases[] = {{"CurrentTime=1:23:45.678", true}, {"AV To Wave, Te.", true},
-                     {" 0:0:0.000 ", true},             {"/dev/ttyUSB0", true},
-                     {"!\"#$%&'()*+-<>?@[\\]^_`{|}~", true}, {"9876543210", true},
-                     {"office", false},                 {"Shuffle", false}};
+        } cases[] = {{"CurrentTime=1:23:45.678", true},
+                     {"AV To Wave, Te.", true},
+                     {" 0:0:0.000 ", true},
+                     {"/dev/ttyUSB0", true},
+                     {"!\"#$%&'()*+-<>?@[\\]^_`{|}~", true},
+                     {"9876543210", true},
+                     {"office", false},
+                     {"Shuffle", false}};
         for (const auto& c : cases) {
             SCOPED_TRACE(c.text);
             const QString shown = QString::fromLatin1(c.text);
@@ -65,8 +70,8 @@ protected:
 TEST_F(GlyphPaintingTest, LabelAndListLookAsTheStyleDrawsThem) {
     loadSequence("0:0:0 A\r\n0:0:1 AVToWave\r\n0:0:2 \x83\x65\r\n0:0:3 A\r\n");
     ASSERT_EQ(rows(), 4);
-    clickRow(0, true); // sent: in the colours of a row that ran
-    clickRow(2);       // selected, and the current cell has the focus
+    clickRow(0, true);                    // sent: in the colours of a row that ran
+    clickRow(2);                          // selected, and the current cell has the focus
     view().list()->setColumnWidth(1, 20); // the port text does not fit: elided by the style
     QTableView* list = view().list();
     const auto sameAsStyle = [&] {
