@@ -227,9 +227,8 @@ void RunControl::idleEvent() {
             loop_->cancelWake();
         return;
     }
-    // Events first: stay while the next one falls due within a repaint's time or before the next
-    // frame is shown, for at most one frame, so that the screen and the operator's input still
-    // get their turn. Events closer than a frame then cost a sleep each, not a turn of the loop.
+    // Events first: stay while the next one falls due within a repaint's time, for at most one
+    // frame, so that the screen and the operator's input still get their turn.
     const std::int64_t started = monotonicNanoseconds();
     bool ran = false;
     for (;;) {
@@ -238,8 +237,7 @@ void RunControl::idleEvent() {
         if (pass != Pass::Ran && pass != Pass::Idle)
             break;
         const std::optional<DueInstant> next = nextDueInstant(sequence_);
-        if (!next || (next->due - next->now > margin() && next->due >= nextFrame_) ||
-            next->now - started > frameNs_)
+        if (!next || next->due - next->now > margin() || next->now - started > frameNs_)
             break;
         sleepUntil(next->due);
     }

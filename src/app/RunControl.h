@@ -5,15 +5,13 @@
 // In manual mode the clock is paused and the picture blinks MANUAL every 500 ms; in automatic
 // mode the picture shows AUTOMATIC, the clock runs and every idle pass of the message loop runs
 // the events that have fallen due. Events come first: the loop is asked to wake a repaint's time
-// before the next event falls due, and a pass sleeps until it is due and runs it, so no repaint
-// starts in between. The pass stays for the events that fall due before the next frame is shown
-// (for at most a frame), so events closer together than frames do not cost a turn of the loop
-// each. What the operator sees of a run (the time label, the colours of the rows that ran, the
-// selection on the last of them) is brought up to date right after the events of a pass: the
-// time label at the screen's rate, the list at most ten times a second, and the list at once
-// when the run stops. A failure passed over because SkipError is ticked ends the pass, so that
-// what the operator did meanwhile (MANUAL, Exit) comes before the next event. Every operation
-// works in both modes.
+// before the next event falls due, and a pass that finds it due within that time sleeps until it
+// is due and runs it, so no repaint starts in between. What the operator sees of a run (the time
+// label, the colours of the rows that ran, the selection on the last of them) is brought up to
+// date right after the events of a pass: the time label at the screen's rate, the list at most
+// ten times a second, and the list at once when the run stops. A failure passed over because
+// SkipError is ticked ends the pass, so that what the operator did meanwhile (MANUAL, Exit) comes
+// before the next event. Every operation works in both modes.
 
 #include "app/AppMessageLoop.h"
 #include "app/ViewForm.h"
