@@ -38,16 +38,13 @@ void GlyphText::setFont(const QFont& font) {
         all.append(QChar(first + i));
     Line measures;
     const QList<QGlyphRun> runs = shape(unkerned, all, &measures);
-    if (runs.size() != 1 || runs[0].glyphIndexes().size() != count)
+    // Glyph 0: the font has none for that character.
+    if (runs.size() != 1 || runs[0].glyphIndexes().size() != count ||
+        runs[0].glyphIndexes().contains(0u))
         return;
     const QList<quint32> indexes = runs[0].glyphIndexes();
     const QList<QPointF> positions = runs[0].positions();
     for (int i = 0; i < count; ++i) {
-        if (indexes[i] == 0) { // the font has no glyph for it
-            glyphs_.clear();
-            advances_.clear();
-            return;
-        }
         glyphs_.push_back(indexes[i]);
         advances_.push_back((i + 1 < count ? positions[i + 1].x() : measures.width) -
                             positions[i].x());
