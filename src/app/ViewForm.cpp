@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
+#include <algorithm>
 #include <cstring>
 
 namespace cadentor {
@@ -66,8 +68,79 @@ void EventListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->drawGlyphRun(QPointF(textRect.x(), box.top() + line->ascent), line->glyphs);
 }
 
+const QImage& ScrollBarStyle::groove(const QStyleOptionSlider& bar, qreal ratio,
+                                     const QWidget* widget) const {
+    const GrooveKey key{bar.rect,
+                        ratio,
+                        bar.state,
+                        bar.activeSubControls,
+                        bar.orientation,
+                        bar.direction,
+                        bar.palette.cacheKey()};
+    if (grooveKey_ == key)
+        return groove_;
+    grooveKey_ = key;
+    QStyleOptionSlider only = bar;
+    only.subControls = SC_ScrollBarGroove;
+    groove_ = QImage(bar.rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    groove_.setDevicePixelRatio(ratio);
+    groove_.fill(Qt::transparent);
+    QPainter painter(&groove_);
+    painter.translate(-bar.rect.topLeft());
+    QProxyStyle::drawComplexControl(CC_ScrollBar, &only, &painter, widget);
+    painter.end();
+    for (int y = 0; y < groove_.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(groove_.constScanLine(y));
+        for (int x = 0; x < groove_.width(); ++x)
+            if (qAlpha(row[x]) != 255) {
+                groove_ = QImage();
+                return groove_;
+            }
+    }
+    return groove_;
+}
+
+void ScrollBarStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                                        QPainter* painter, const QWidget* widget) const {
+    // Device pixels to a unit of the painter's coordinates, up and down: the screen's ratio.
+    const QTransform toDevice = painter->deviceTransform();
+    const qreal ratio = toDevice.m22();
+    const auto* bar = qstyleoption_cast<const QStyleOptionSlider*>(option);
+    const bool kept = control == CC_ScrollBar && bar && (bar->subControls & SC_ScrollBarGroove) &&
+                      toDevice.type() <= QTransform::TxScale && ratio >= 1 &&
+                      qFuzzyCompare(toDevice.m11(), ratio);
+    const QImage* below = kept ? &groove(*bar, ratio, widget) : nullptr;
+    if (!below || below->isNull()) {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        return;
+    }
+    QStyleOptionSlider rest = *bar;
+    rest.subControls &= ~SC_ScrollBarGroove;
+    const QRect& whole = bar->rect;
+    const int sliderRows = static_cast<int>(
+        subControlRect(CC_ScrollBar, bar, SC_ScrollBarSlider, widget).height() * ratio);
+    const int band =
+        sliderRows < bandRows ? whole.height() : std::max(1, static_cast<int>(bandRows / ratio));
+    for (int top = whole.top(); top <= whole.bottom(); top += band) {
+        const QRect area(whole.left(), top, whole.width(),
+                         std::min(band, whole.bottom() + 1 - top));
+        QImage image =
+            below->copy(QRect(QPoint(0, qRound((top - whole.top()) * ratio)), area.size() * ratio));
+        image.setDevicePixelRatio(ratio);
+        QPainter bandPainter(&image);
+        bandPainter.setRenderHints(painter->renderHints());
+        bandPainter.translate(-area.topLeft());
+        QProxyStyle::drawComplexControl(control, &rest, &bandPainter, widget);
+        bandPainter.end();
+        painter->drawImage(area.topLeft(), image);
+    }
+}
+
 EventListView::EventListView(QWidget* parent) : QTableView(parent) {
     setItemDelegate(new EventListDelegate(this));
+    auto* barStyle = new ScrollBarStyle;
+    barStyle->setParent(verticalScrollBar());
+    verticalScrollBar()->setStyle(barStyle);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

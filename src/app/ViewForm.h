@@ -6,8 +6,11 @@
 #include "app/GlyphText.h"
 
 #include <QPlainTextEdit>
+#include <QProxyStyle>
+#include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <optional>
 #include <string>
 
 class QAbstractItemModel;
@@ -37,6 +40,36 @@ public:
 
 private:
     mutable GlyphText glyphs_;
+};
+
+// Draws a scroll bar as the application's style does, for less. The list's bar repaints as a
+// run goes on. Most of each repaint was its groove, which changes only with the bar's size, state
+// and palette: it is kept as an image, when the style paints it opaque, and the rest is drawn on
+// a copy of it. And Qt's raster engine shares a fill of many pixel rows out among helper threads
+// and waits for them, which cost more than the fill: a tall slider is drawn band by band, each
+// band too short for that with shapes of up to two spans a row (a rectangle's outline).
+class ScrollBarStyle : public QProxyStyle {
+public:
+    static constexpr int bandRows = 47; // of device pixels
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override;
+
+private:
+    struct GrooveKey {
+        QRect rect;
+        qreal ratio = 0;
+        State state;
+        SubControls active;
+        Qt::Orientation orientation = Qt::Vertical;
+        Qt::LayoutDirection direction = Qt::LeftToRight;
+        qint64 palette = 0;
+        bool operator==(const GrooveKey&) const = default;
+    };
+    // The groove of `bar` at `ratio` device pixels a unit; null when not opaque.
+    const QImage& groove(const QStyleOptionSlider& bar, qreal ratio, const QWidget* widget) const;
+
+    mutable std::optional<GrooveKey> grooveKey_;
+    mutable QImage groove_;
 };
 
 // The event list: whole rows, one at a time; Home and End go to the first and the last row.

@@ -1,0 +1,113 @@
+// The event list's scroll bar looks exactly as the application's style draws it, and its repaints
+// as the slider moves leave Qt's helper threads asleep.
+
+#include "AppTestSupport.h"
+#include "app/ViewForm.h"
+
+#include <QPainter>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QStyleOptionSlider>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace cadentor::test {
+namespace {
+
+// How often the threads of Qt's pools have been switched in and out so far: a thread started
+// since the last count counts with all of its switches.
+long pooledThreadSwitches() {
+    long total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        std::ifstream status(task.path() / "status");
+        for (std::string key; name == "Thread (pooled)" && status >> key;) {
+            long count = 0;
+            if ((key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") &&
+                status >> count)
+                total += count;
+        }
+    }
+    return total;
+}
+
+QStyleOptionSlider optionOf(const QScrollBar* bar) {
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = bar->orientation();
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    option.subControls = QStyle::SC_All;
+    return option;
+}
+
+// The bar as `style` draws it at `scale` times the resolution of its coordinates.
+QImage drawing(const QStyle* style, const QScrollBar* bar, int scale) {
+    const QStyleOptionSlider option = optionOf(bar);
+    QImage image(bar->size() * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    style->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, bar);
+    return image;
+}
+
+TEST(ListScrollBar, LooksAsTheStyleDrawsItAndRepaintsWakeNoHelperThread) {
+    ApplicationFirst application;
+    QStandardItemModel model(1000, 3);
+    EventListView view(nullptr);
+    view.setModel(&model);
+    view.resize(320, 480);
+    view.show();
+    QScrollBar* bar = view.verticalScrollBar();
+    const QStyle* style = bar->style();
+    ASSERT_TRUE(dynamic_cast<const ScrollBarStyle*>(style));
+    // A short slider and one taller than a band; a bar disabled, and one in other colours.
+    const struct {
+        const char* what;
+        int rows;
+        bool enabled;
+        QColor button;
+    } cases[] = {{"long list", 1000, true, {}},
+                 {"short list", 30, true, {}},
+                 {"disabled", 1000, false, {}},
+                 {"coloured", 1000, true, QColor(40, 90, 160)}};
+    for (const auto& c : cases)
+        for (const int scale : {1, 2}) {
+            SCOPED_TRACE(testing::Message() << c.what << " at " << scale << "x");
+            model.setRowCount(c.rows);
+            QApplication::processEvents(); // the bar's range follows
+            bar->setEnabled(c.enabled);
+            QPalette palette = QApplication::palette(bar);
+            if (c.button.isValid())
+                palette.setColor(QPalette::Button, c.button);
+            bar->setPalette(palette);
+            const QStyleOptionSlider option = optionOf(bar);
+            const QRect slider = style->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                       QStyle::SC_ScrollBarSlider, bar);
+            ASSERT_TRUE(c.rows >= 100 || slider.height() * scale > ScrollBarStyle::bandRows);
+            drawing(style, bar, scale); // the first drawing at a size, state or palette
+            for (const int value : {0, bar->maximum() / 3, bar->maximum()}) {
+                SCOPED_TRACE(value);
+                bar->setValue(value);
+                long before = pooledThreadSwitches();
+                const QImage plain = drawing(QApplication::style(), bar, scale);
+                const long plainSwitches = pooledThreadSwitches() - before;
+                before = pooledThreadSwitches();
+                const QImage drawn = drawing(style, bar, scale);
+                EXPECT_EQ(pooledThreadSwitches() - before, 0);
+                EXPECT_EQ(drawn, plain);
+                // Else this Qt draws a bar this tall on one thread, and the count above shows
+                // nothing.
+                EXPECT_GT(plainSwitches, 0);
+            }
+        }
+}
+
+} // namespace
+} // namespace cadentor::test
