@@ -68,7 +68,7 @@ void EventListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->drawGlyphRun(QPointF(textRect.x(), box.top() + line->ascent), line->glyphs);
 }
 
-const QImage& ScrollBarStyle::groove(const QStyleOptionSlider& bar, qreal ratio,
+const QImage& ScrollBarStyle::groove(const QStyleOptionSlider& bar, int ratio,
                                      const QWidget* widget) const {
     const GrooveKey key{bar.rect,
                         ratio,
@@ -102,13 +102,14 @@ const QImage& ScrollBarStyle::groove(const QStyleOptionSlider& bar, qreal ratio,
 
 void ScrollBarStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
                                         QPainter* painter, const QWidget* widget) const {
-    // Device pixels to a unit of the painter's coordinates, up and down: the screen's ratio.
+    // Device pixels to a unit of the painter's coordinates, up and down: the screen's ratio,
+    // taken when whole, so that bands begin on whole units and whole device pixels.
     const QTransform toDevice = painter->deviceTransform();
-    const qreal ratio = toDevice.m22();
+    const int ratio = static_cast<int>(toDevice.m22());
     const auto* bar = qstyleoption_cast<const QStyleOptionSlider*>(option);
     const bool kept = control == CC_ScrollBar && bar && (bar->subControls & SC_ScrollBarGroove) &&
                       toDevice.type() <= QTransform::TxScale && ratio >= 1 &&
-                      qFuzzyCompare(toDevice.m11(), ratio);
+                      toDevice.m22() == ratio && toDevice.m11() == ratio;
     const QImage* below = kept ? &groove(*bar, ratio, widget) : nullptr;
     if (!below || below->isNull()) {
         QProxyStyle::drawComplexControl(control, option, painter, widget);
@@ -117,22 +118,29 @@ void ScrollBarStyle::drawComplexControl(ComplexControl control, const QStyleOpti
     QStyleOptionSlider rest = *bar;
     rest.subControls &= ~SC_ScrollBarGroove;
     const QRect& whole = bar->rect;
-    const int sliderRows = static_cast<int>(
-        subControlRect(CC_ScrollBar, bar, SC_ScrollBarSlider, widget).height() * ratio);
-    const int band =
-        sliderRows < bandRows ? whole.height() : std::max(1, static_cast<int>(bandRows / ratio));
-    for (int top = whole.top(); top <= whole.bottom(); top += band) {
-        const QRect area(whole.left(), top, whole.width(),
-                         std::min(band, whole.bottom() + 1 - top));
-        QImage image =
-            below->copy(QRect(QPoint(0, qRound((top - whole.top()) * ratio)), area.size() * ratio));
-        image.setDevicePixelRatio(ratio);
-        QPainter bandPainter(&image);
-        bandPainter.setRenderHints(painter->renderHints());
-        bandPainter.translate(-area.topLeft());
-        QProxyStyle::drawComplexControl(control, &rest, &bandPainter, widget);
-        bandPainter.end();
-        painter->drawImage(area.topLeft(), image);
+    const int band = std::max(1, bandRows / ratio); // in units
+    const int sliderRows =
+        subControlRect(CC_ScrollBar, bar, SC_ScrollBarSlider, widget).height() * ratio;
+    // The slider and the buttons go on a copy of the groove: at once, or a band at a time
+    // into the part of the copy that band covers.
+    QImage image = below->copy();
+    const int drawnBand = sliderRows < bandRows ? whole.height() : band;
+    for (int top = 0; top < whole.height(); top += drawnBand) {
+        const int rows = std::min(drawnBand, whole.height() - top) * ratio;
+        QImage part(image.scanLine(top * ratio), image.width(), rows, image.bytesPerLine(),
+                    image.format());
+        part.setDevicePixelRatio(ratio);
+        QPainter partPainter(&part);
+        partPainter.setRenderHints(painter->renderHints());
+        partPainter.translate(-whole.left(), -whole.top() - top);
+        QProxyStyle::drawComplexControl(control, &rest, &partPainter, widget);
+    }
+    // Put on the painter a band at a time too: under a clip that is not one rectangle, Qt
+    // blends an image row by row, and shares many rows out as well.
+    for (int top = 0; top < whole.height(); top += band) {
+        const int rows = std::min(band, whole.height() - top);
+        painter->drawImage(QRect(whole.left(), whole.top() + top, whole.width(), rows), image,
+                           QRect(0, top * ratio, image.width(), rows * ratio));
     }
 }
 

@@ -45,9 +45,10 @@ private:
 // Draws a scroll bar as the application's style does, for less. The list's bar repaints as a
 // run goes on. Most of each repaint was its groove, which changes only with the bar's size, state
 // and palette: it is kept as an image, when the style paints it opaque, and the rest is drawn on
-// a copy of it. And Qt's raster engine shares a fill of many pixel rows out among helper threads
-// and waits for them, which cost more than the fill: a tall slider is drawn band by band, each
-// band too short for that with shapes of up to two spans a row (a rectangle's outline).
+// a copy of it. And Qt's raster engine shares a fill or blend of many pixel rows out among helper
+// threads and waits for them, which cost more than the drawing: a tall slider is drawn, and the
+// image put on the painter, band by band, each band too short for that with shapes of up to two
+// spans a row (a rectangle's outline). At a screen's ratio that is not whole, the style draws.
 class ScrollBarStyle : public QProxyStyle {
 public:
     static constexpr int bandRows = 47; // of device pixels
@@ -57,7 +58,7 @@ public:
 private:
     struct GrooveKey {
         QRect rect;
-        qreal ratio = 0;
+        int ratio = 0;
         State state;
         SubControls active;
         Qt::Orientation orientation = Qt::Vertical;
@@ -66,7 +67,7 @@ private:
         bool operator==(const GrooveKey&) const = default;
     };
     // The groove of `bar` at `ratio` device pixels a unit; null when not opaque.
-    const QImage& groove(const QStyleOptionSlider& bar, qreal ratio, const QWidget* widget) const;
+    const QImage& groove(const QStyleOptionSlider& bar, int ratio, const QWidget* widget) const;
 
     mutable std::optional<GrooveKey> grooveKey_;
     mutable QImage groove_;
