@@ -231,8 +231,9 @@ void RunControl::idleEvent() {
     // frame, so that the screen and the operator's input still get their turn.
     const std::int64_t started = monotonicNanoseconds();
     bool ran = false;
+    Pass pass = Pass::Idle;
     for (;;) {
-        const Pass pass = runDueEvents();
+        pass = runDueEvents();
         ran = ran || pass == Pass::Ran;
         if (pass != Pass::Ran && pass != Pass::Idle)
             break;
@@ -242,9 +243,13 @@ void RunControl::idleEvent() {
         sleepUntil(next->due);
     }
     // What was written may still need the processor (a pseudo-terminal hands it on in a kernel
-    // worker): it goes before this pass's repaint.
-    if (ran)
+    // worker): it goes before a repaint that follows this pass. Without one the loop sleeps
+    // next, and the worker runs then.
+    std::int64_t now = monotonicNanoseconds();
+    if (ran && (now >= nextFrame_ || pass == Pass::Skipped || pass == Pass::Stopped)) {
         ::sched_yield();
+        now = monotonicNanoseconds();
+    }
     if (clock_.isPaused()) {
         updateTimeDisplay();
         if (loop_)
@@ -253,7 +258,6 @@ void RunControl::idleEvent() {
     }
     // A frame falls on the ticks of the screen's rate, shown by the first pass after its tick;
     // with an event due within half a frame after the tick, that event's pass shows it.
-    const std::int64_t now = monotonicNanoseconds();
     if (now >= nextFrame_) {
         showProgress(now);
         nextFrame_ = std::max(nextFrame_ + frameNs_, now + frameNs_ / 2);
