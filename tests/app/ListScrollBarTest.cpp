@@ -8,29 +8,44 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStyleOptionSlider>
+#include <QThread>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace cadentor::test {
 namespace {
 
-// How often the threads of Qt's pools have been switched in and out so far: a thread started
-// since the last count counts with all of its switches.
+// How often the threads of Qt's pools have been switched in and out so far, once all of them
+// have stayed asleep for a while: a thread that has just done its part may still take the pool's
+// lock and go back to sleep. A thread started since the last count counts with all of its
+// switches.
 long pooledThreadSwitches() {
-    long total = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::string name;
-        std::getline(std::ifstream(task.path() / "comm"), name);
-        std::ifstream status(task.path() / "status");
-        for (std::string key; name == "Thread (pooled)" && status >> key;) {
-            long count = 0;
-            if ((key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") &&
-                status >> count)
-                total += count;
+    long last = -1;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        long total = 0;
+        bool asleep = true;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::string name;
+            std::getline(std::ifstream(task.path() / "comm"), name);
+            std::ifstream status(task.path() / "status");
+            for (std::string key; name == "Thread (pooled)" && status >> key;) {
+                std::string value;
+                status >> value;
+                if (key == "State:")
+                    asleep = asleep && value == "S";
+                if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:")
+                    total += std::stol(value);
+            }
         }
+        if (asleep && total == last)
+            return total;
+        last = asleep ? total : -1;
+        QThread::msleep(10);
     }
-    return total;
+    ADD_FAILURE() << "Qt's pool threads do not settle";
+    return 0;
 }
 
 QStyleOptionSlider optionOf(const QScrollBar* bar) {
@@ -97,20 +112,23 @@ TEST(ListScrollBar, LooksAsTheStyleDrawsItAndRepaintsWakeNoHelperThread) {
                                                            QStyle::SC_ScrollBarSlider, bar);
                 ASSERT_TRUE(c.rows >= 100 || slider.height() * scale > ScrollBarStyle::bandRows);
                 drawing(style, bar, scale, format); // the first drawing at a size, state or palette
-                for (const int value : {0, bar->maximum() / 3, bar->maximum()}) {
-                    SCOPED_TRACE(value);
+                const int values[] = {0, bar->maximum() / 3, bar->maximum()};
+                std::vector<QImage> drawn, plain;
+                long before = pooledThreadSwitches();
+                for (const int value : values) {
                     bar->setValue(value);
-                    long before = pooledThreadSwitches();
-                    const QImage plain = drawing(QApplication::style(), bar, scale, format);
-                    const long plainSwitches = pooledThreadSwitches() - before;
-                    before = pooledThreadSwitches();
-                    const QImage drawn = drawing(style, bar, scale, format);
-                    EXPECT_EQ(pooledThreadSwitches() - before, 0);
-                    EXPECT_EQ(drawn, plain);
-                    // Else this Qt draws a bar this tall on one thread, and the count above shows
-                    // nothing.
-                    EXPECT_GT(plainSwitches, 0);
+                    drawn.push_back(drawing(style, bar, scale, format));
                 }
+                EXPECT_EQ(pooledThreadSwitches() - before, 0);
+                before = pooledThreadSwitches();
+                for (const int value : values) {
+                    bar->setValue(value);
+                    plain.push_back(drawing(QApplication::style(), bar, scale, format));
+                }
+                // Else this Qt draws a bar this tall on one thread, and the count above shows
+                // nothing.
+                EXPECT_GT(pooledThreadSwitches() - before, 0);
+                EXPECT_EQ(drawn, plain);
             }
 }
 
