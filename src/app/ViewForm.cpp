@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace cadentor {
@@ -187,19 +188,48 @@ TimeLabel::TimeLabel(const QString& text, QWidget* parent) : QWidget(parent), te
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+const std::optional<GlyphText::Line>& TimeLabel::line() {
+    if (!placed_) {
+        line_ = glyphs_.layout(font(), text_);
+        placed_ = true;
+    }
+    return line_;
+}
+
 void TimeLabel::setText(const QString& text) {
     if (text == text_)
         return;
+    qsizetype same = 0;
+    while (same < text.size() && same < text_.size() && text[same] == text_[same])
+        ++same;
     text_ = text;
-    update();
+    placed_ = false;
+    // During a run only the last digits change. The glyphs before the first character that
+    // changed keep their places, and the label repaints from the one before it, whose ink may
+    // meet the new neighbour's; everything is drawn there, so ink reaching in from further left
+    // stays.
+    if (same > 1 && line()) {
+        const int from = static_cast<int>(std::floor(line()->glyphs.positions()[same - 1].x()));
+        update(QRect(from, 0, width() - from, height()));
+    } else {
+        update();
+    }
+}
+
+void TimeLabel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        placed_ = false;
+        update();
+    }
+    QWidget::changeEvent(event);
 }
 
 void TimeLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().color(QPalette::WindowText));
-    if (const std::optional<GlyphText::Line> line = glyphs_.layout(font(), text_))
-        painter.drawGlyphRun(QPointF(0, line->ascent), line->glyphs);
+    if (const std::optional<GlyphText::Line>& placed = line())
+        painter.drawGlyphRun(QPointF(0, placed->ascent), placed->glyphs);
     else
         painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text_);
 }

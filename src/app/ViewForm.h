@@ -86,8 +86,9 @@ protected:
 };
 
 // The time display, which changes at the screen's rate during a run. Unlike a QLabel it keeps its
-// size and paints its own background, so a new text repaints its rectangle alone: no layout
-// request to the form and nothing behind it painted first. Its text is placed with GlyphText.
+// size and paints its own background, so a new text repaints its rectangle alone, from the
+// glyph before the first that changed: no layout request to the form and nothing behind it
+// painted first. Its text is placed with GlyphText.
 class TimeLabel : public QWidget {
 public:
     TimeLabel(const QString& text, QWidget* parent);
@@ -96,10 +97,16 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    // The text placed in the label's font, when GlyphText can place it.
+    const std::optional<GlyphText::Line>& line();
+
     QString text_;
     GlyphText glyphs_;
+    std::optional<GlyphText::Line> line_;
+    bool placed_ = false; // line_ is for the text and the font of now
 };
 
 struct ViewForm {

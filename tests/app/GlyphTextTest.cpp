@@ -93,15 +93,40 @@ TEST_F(GlyphPaintingTest, LabelAndListLookAsTheStyleDrawsThem) {
 
     TimeLabel* label = control<TimeLabel>("timeLabel");
     label->setText(QStringLiteral("CurrentTime=1:02:03.456"));
-    QImage expected = blank(label->size());
-    QPainter painter(&expected);
-    painter.fillRect(expected.rect(), label->palette().window());
-    painter.setFont(label->font());
-    painter.setPen(label->palette().color(QPalette::WindowText));
-    painter.drawText(expected.rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     label->text());
-    painter.end();
-    EXPECT_EQ(grabbed(label), expected);
+    // In the form's font, and in another set later.
+    for (const QFont& font : {label->font(), QFont(QStringLiteral("DejaVu Serif"), 13)}) {
+        label->setFont(font);
+        QImage expected = blank(label->size());
+        QPainter painter(&expected);
+        painter.fillRect(expected.rect(), label->palette().window());
+        painter.setFont(font);
+        painter.setPen(label->palette().color(QPalette::WindowText));
+        painter.drawText(expected.rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                         label->text());
+        painter.end();
+        EXPECT_EQ(grabbed(label), expected);
+    }
+}
+
+TEST_F(GlyphPaintingTest, ALabelRepaintedWhereItsTextChangedLooksAsOneDrawnWhole) {
+    TimeLabel* label = control<TimeLabel>("timeLabel");
+    const QRect where(label->mapTo(label->window(), QPoint(0, 0)), label->size());
+    // What the window shows of the label once the repaints asked for are done.
+    const auto shown = [&] {
+        QApplication::processEvents();
+        return label->screen()->grabWindow(label->window()->winId()).toImage().copy(where);
+    };
+    // The last digits, the width of the number, a kerned pair, a shorter text, and one that
+    // GlyphText leaves to Qt.
+    for (const char* text : {"CurrentTime=0:0:9.999", "CurrentTime=0:0:10.000",
+                             "CurrentTime=0:0:10.017", "CurrentTime=0:1:10.017", "AV",
+                             "AVToWave 7.7", "AVTo", "CurrentTime=\xe9", "CurrentTime=0:0:0.001"}) {
+        SCOPED_TRACE(text);
+        label->setText(QString::fromLatin1(text));
+        const QImage changed = shown();
+        label->update();
+        EXPECT_EQ(changed, shown());
+    }
 }
 
 } // namespace
