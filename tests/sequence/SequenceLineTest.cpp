@@ -32,5 +32,7 @@ TEST(SequenceLineGrammar, GivesTheTimeCodeInMillisecondsAndTheNameOrLeavesTheOut
         EXPECT_FALSE(parseSequenceLine(line, timeCode, name)) << line;
         EXPECT_EQ(std::to_string(timeCode) + name, "12345untouched") << line;
     }
-    EXPECT_EQ(formatTimeCode(59999u) + " " + formatTimeCode(3725500u), "0:0:59.999 1:2:5.500");
+    EXPECT_EQ(formatTimeCode(59999u) + " " + formatTimeCode(3725500u) + " " +
+                  formatTimeCode(3661005u) + " " + formatTimeCode(4294967295u),
+              "0:0:59.999 1:2:5.500 1:1:1.005 1193:2:47.295");
 }
