@@ -69,6 +69,19 @@ void EventListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->drawGlyphRun(QPointF(textRect.x(), box.top() + line->ascent), line->glyphs);
 }
 
+namespace {
+
+bool opaque(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        if (!std::all_of(row, row + image.width(), [](QRgb pixel) { return qAlpha(pixel) == 255; }))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 const QImage& ScrollBarStyle::groove(const QStyleOptionSlider& bar, int ratio,
                                      const QWidget* widget) const {
     const GrooveKey key{bar.rect,
@@ -90,14 +103,8 @@ const QImage& ScrollBarStyle::groove(const QStyleOptionSlider& bar, int ratio,
     painter.translate(-bar.rect.topLeft());
     QProxyStyle::drawComplexControl(CC_ScrollBar, &only, &painter, widget);
     painter.end();
-    for (int y = 0; y < groove_.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(groove_.constScanLine(y));
-        for (int x = 0; x < groove_.width(); ++x)
-            if (qAlpha(row[x]) != 255) {
-                groove_ = QImage();
-                return groove_;
-            }
-    }
+    if (!opaque(groove_))
+        groove_ = QImage();
     return groove_;
 }
 
