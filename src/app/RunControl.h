@@ -2,16 +2,18 @@
 // When the events run: the two modes, the idle pass that runs the due events, execution of one
 // event by hand, and the reset.
 //
-// In manual mode the clock is paused and the picture blinks MANUAL every 500 ms; in automatic
-// mode the picture shows AUTOMATIC, the clock runs and every idle pass of the message loop runs
-// the events that have fallen due. Events come first: the loop is asked to wake a repaint's time
-// before the next event falls due, and a pass that finds it due within that time sleeps until it
-// is due and runs it, so no repaint starts in between. What the operator sees of a run (the time
-// label, the colours of the rows that ran, the selection on the last of them) is brought up to
-// date right after the events of a pass: the time label at the screen's rate, the list at most
-// ten times a second, and the list at once when the run stops. A failure passed over because
-// SkipError is ticked ends the pass, so that what the operator did meanwhile (MANUAL, Exit) comes
-// before the next event. Every operation works in both modes.
+// In manual mode the clock is paused and the picture blinks MANUAL every 500 ms; in automatic mode
+// the picture shows AUTOMATIC, the clock runs and every idle pass of the message loop runs the
+// events that have fallen due. Events come first: a pass that finds the next event due within a
+// repaint's time sleeps until it is due and runs it, so no repaint starts in between. The loop is
+// asked to wake for an event as much before it as three in four of the loop's wake-ups have lately
+// come late (never more than a repaint's time): most passes then start just before the event and
+// sleep the little that is left, and a short sleep ends on time where a long one may not.
+// What the operator sees of a run (the time label, the colours of the rows that ran, the selection
+// on the last of them) is brought up to date right after the events of a pass: the time label at
+// the screen's rate, the list at most ten times a second, and the list at once when the run stops.
+// A failure passed over because SkipError is ticked ends the pass, so that what the operator did
+// meanwhile (MANUAL, Exit) comes before the next event. Every operation works in both modes.
 
 #include "app/AppMessageLoop.h"
 #include "app/ViewForm.h"
@@ -36,6 +38,19 @@ enum class ModePicture { Manual = 102, ManualBlink = 103, Automatic = 105 };
 
 // "CurrentTime=" and the time code.
 std::string timeLabelText(TimeCode t);
+
+// How late the loop's wake-ups come after the instant asked for: the delay that three in four of
+// them stay within, followed a step at a time (three steps up for a later wake-up, one down for
+// an earlier one), so that one long stall (a message box) moves it by three steps only.
+class WakeDelay {
+public:
+    static constexpr std::int64_t stepNs = 2000;
+    std::int64_t upperQuartile() const { return quartile_; }
+    void note(std::int64_t delayNs);
+
+private:
+    std::int64_t quartile_ = 250 * stepNs; // 0.5 ms to begin with
+};
 
 class RunControl : public QObject, public IdleHandler {
 public:
@@ -103,6 +118,8 @@ private:
     std::int64_t frameNs_;   // one frame of the screen
     std::int64_t nextFrame_ = 0;
     std::int64_t nextList_ = 0;
+    std::int64_t askedFor_ = 0; // the wake asked of the loop, until a pass comes after it
+    WakeDelay wakeDelay_;
     int shownThrough_ = -1; // the rows up to here are shown in their colours
 };
 
