@@ -1,5 +1,7 @@
 #include "app/AppMessageLoop.h"
 
+#include "sequence/SequenceClock.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
@@ -91,10 +93,19 @@ void AppMessageLoop::quit(int code) {
             this, [] {}, Qt::QueuedConnection);
 }
 
+void WakeDelay::note(std::int64_t delayNs) {
+    if (delayNs > quartile_)
+        quartile_ += 3 * stepNs;
+    else if (delayNs < quartile_)
+        quartile_ -= stepNs; // stays a multiple of the step, so not below 0
+}
+
 void AppMessageLoop::idlePass() {
     if (inPass_)
         return;
     inPass_ = true;
+    if (std::exchange(woke_, false))
+        wakeDelay_.note(monotonicNanoseconds() - armedAt_);
     ++passCount_;
     // A copy: a handler may leave the list while the pass runs.
     const std::vector<IdleHandler*> handlers = handlers_;
@@ -129,6 +140,7 @@ void AppMessageLoop::cancelWake() {
     drainWake();
     wokeDuringPass_ = false;
     wakeArmed_ = false;
+    woke_ = false;
 }
 
 void AppMessageLoop::drainWake() {
@@ -139,8 +151,10 @@ void AppMessageLoop::drainWake() {
     while ((got = ::read(timerFd_.get(), &expirations, sizeof expirations)) < 0 && errno == EINTR) {
     }
     // The timer is one-shot: once it has fired, nothing is armed until the next wakeAt().
-    if (got == sizeof expirations)
+    if (got == sizeof expirations) {
         wakeArmed_ = false;
+        woke_ = true;
+    }
 }
 
 bool AppMessageLoop::eventFilter(QObject* watched, QEvent* event) {

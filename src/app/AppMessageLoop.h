@@ -28,6 +28,19 @@ public:
     virtual bool keyFilter(QObject* watched, QKeyEvent* event) = 0;
 };
 
+// How late the loop's wake-ups come after the instant asked for: the delay that three in four of
+// them stay within, followed a step at a time (three steps up for a later wake-up, one down for
+// an earlier one), so that one long stall (a message box) moves it by three steps only.
+class WakeDelay {
+public:
+    static constexpr std::int64_t stepNs = 2000;
+    std::int64_t upperQuartile() const { return quartile_; }
+    void note(std::int64_t delayNs);
+
+private:
+    std::int64_t quartile_ = 250 * stepNs; // 0.5 ms to begin with
+};
+
 class IdleHandler {
 public:
     virtual ~IdleHandler() = default;
@@ -61,6 +74,8 @@ public:
     // Withdraws the request of wakeAt(); the loop then sleeps until an event arrives.
     void cancelWake();
     bool wakeArmed() const { return wakeArmed_; }
+    // How late the passes of recent wakes began, after the instants asked for.
+    const WakeDelay& wakeDelay() const { return wakeDelay_; }
 
     // The passes run so far.
     std::uint64_t passCount() const { return passCount_; }
@@ -78,6 +93,8 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     bool wakeArmed_ = false;
     std::int64_t armedAt_ = 0;
+    bool woke_ = false; // the armed wake came, and its pass has not begun
+    WakeDelay wakeDelay_;
     bool inPass_ = false;
     bool wokeDuringPass_ = false;
     bool quitRequested_ = false;

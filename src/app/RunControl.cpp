@@ -175,13 +175,6 @@ void RunControl::noteRepaint(std::int64_t ns) {
     repaintNs_ = std::max(ns, repaintNs_ - repaintNs_ / 16);
 }
 
-void WakeDelay::note(std::int64_t delayNs) {
-    if (delayNs > quartile_)
-        quartile_ += 3 * stepNs;
-    else if (delayNs < quartile_)
-        quartile_ -= stepNs; // stays a multiple of the step, so not below 0
-}
-
 std::int64_t RunControl::margin() const {
     return std::clamp(repaintNs_ + millisecondNs / 2, millisecondNs, frameNs_ / 2);
 }
@@ -232,16 +225,11 @@ void RunControl::idleEvent() {
     if (clock_.isPaused()) {
         if (loop_)
             loop_->cancelWake();
-        askedFor_ = 0;
         return;
     }
     // Events first: stay while the next one falls due within a repaint's time, for at most one
     // frame, so that the screen and the operator's input still get their turn.
     const std::int64_t started = monotonicNanoseconds();
-    if (askedFor_ != 0 && started >= askedFor_) {
-        wakeDelay_.note(started - askedFor_);
-        askedFor_ = 0;
-    }
     bool ran = false;
     Pass pass = Pass::Idle;
     for (;;) {
@@ -266,7 +254,6 @@ void RunControl::idleEvent() {
         updateTimeDisplay();
         if (loop_)
             loop_->cancelWake();
-        askedFor_ = 0;
         return;
     }
     // A frame falls on the ticks of the screen's rate, shown by the first pass after its tick;
@@ -281,9 +268,8 @@ void RunControl::idleEvent() {
     std::int64_t wake = nextFrame_;
     if (const std::optional<DueInstant> next = nextDueInstant(sequence_))
         if (next->due < nextFrame_ + frameNs_ / 2)
-            wake = next->due - std::min(wakeDelay_.upperQuartile(), margin());
+            wake = next->due - std::min(loop_->wakeDelay().upperQuartile(), margin());
     loop_->wakeAt(wake);
-    askedFor_ = wake;
 }
 
 } // namespace cadentor

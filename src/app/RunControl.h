@@ -39,19 +39,6 @@ enum class ModePicture { Manual = 102, ManualBlink = 103, Automatic = 105 };
 // "CurrentTime=" and the time code.
 std::string timeLabelText(TimeCode t);
 
-// How late the loop's wake-ups come after the instant asked for: the delay that three in four of
-// them stay within, followed a step at a time (three steps up for a later wake-up, one down for
-// an earlier one), so that one long stall (a message box) moves it by three steps only.
-class WakeDelay {
-public:
-    static constexpr std::int64_t stepNs = 2000;
-    std::int64_t upperQuartile() const { return quartile_; }
-    void note(std::int64_t delayNs);
-
-private:
-    std::int64_t quartile_ = 250 * stepNs; // 0.5 ms to begin with
-};
-
 class RunControl : public QObject, public IdleHandler {
 public:
     // Over the form's widgets; the passes come from `loop` (none without one).
@@ -118,8 +105,6 @@ private:
     std::int64_t frameNs_;   // one frame of the screen
     std::int64_t nextFrame_ = 0;
     std::int64_t nextList_ = 0;
-    std::int64_t askedFor_ = 0; // the wake asked of the loop, until a pass comes after it
-    WakeDelay wakeDelay_;
     int shownThrough_ = -1; // the rows up to here are shown in their colours
 };
 

@@ -1,5 +1,5 @@
 // How early the window asks its loop to wake for an event: the upper quartile of the loop's delays.
-#include "app/RunControl.h"
+#include "app/AppMessageLoop.h"
 
 #include <gtest/gtest.h>
 
