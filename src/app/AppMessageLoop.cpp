@@ -107,9 +107,10 @@ void AppMessageLoop::idlePass() {
     if (std::exchange(woke_, false))
         wakeDelay_.note(monotonicNanoseconds() - armedAt_);
     ++passCount_;
-    // A copy: a handler may leave the list while the pass runs.
-    const std::vector<IdleHandler*> handlers = handlers_;
-    for (IdleHandler* handler : handlers)
+    // A copy: a handler may leave the list while the pass runs. Passes do not nest, so one
+    // buffer serves them all.
+    passHandlers_.assign(handlers_.begin(), handlers_.end());
+    for (IdleHandler* handler : passHandlers_)
         if (handler && std::find(handlers_.begin(), handlers_.end(), handler) != handlers_.end())
             handler->idleEvent();
     inPass_ = false;

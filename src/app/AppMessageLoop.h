@@ -89,6 +89,7 @@ private:
 
     std::vector<KeyFilter*> filters_;
     std::vector<IdleHandler*> handlers_;
+    std::vector<IdleHandler*> passHandlers_; // those of the running pass
     UniqueFd timerFd_;
     std::unique_ptr<QSocketNotifier> notifier_;
     bool wakeArmed_ = false;

@@ -76,11 +76,6 @@ qreal GlyphText::step(QChar a, QChar b) {
 }
 
 void GlyphText::learnSteps(QStringView text) {
-    bool unknown = false;
-    for (qsizetype i = 1; i < text.size(); ++i)
-        unknown = unknown || std::isnan(steps_[pairIndex(text[i - 1], text[i])]);
-    if (!unknown)
-        return;
     // Usually the text shapes as one glyph a character, and gives all of its steps at once;
     // else step() takes the pairs one by one.
     const QList<QGlyphRun> runs = shape(*font_, text.toString());
@@ -104,7 +99,7 @@ std::optional<GlyphText::Line> GlyphText::layout(const QFont& font, QStringView 
     for (const QChar c : text)
         if (c.unicode() < first || c.unicode() >= first + count)
             return std::nullopt;
-    learnSteps(text);
+    bool learnt = false;
     QList<quint32> indexes;
     QList<QPointF> positions;
     indexes.reserve(text.size());
@@ -112,6 +107,11 @@ std::optional<GlyphText::Line> GlyphText::layout(const QFont& font, QStringView 
     qreal x = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (i > 0) {
+            // A pair not known yet: first all of the text's pairs from one shaping of it.
+            if (!learnt && std::isnan(steps_[pairIndex(text[i - 1], text[i])])) {
+                learnSteps(text);
+                learnt = true;
+            }
             const qreal next = step(text[i - 1], text[i]);
             if (std::isinf(next))
                 return std::nullopt;

@@ -32,7 +32,8 @@ private:
     // For characters in the range only.
     static std::size_t pairIndex(QChar a, QChar b);
     quint32 glyph(QChar c) const;
-    // Learns the steps of the pairs in `text` not known yet, from one shaping of it.
+    // Learns the steps of the pairs in `text` from one shaping of it, when it shapes as one glyph
+    // a character.
     void learnSteps(QStringView text);
     // The step from the glyph of `a` to that of `b`; infinite when the pair does not shape as
     // those two glyphs.
