@@ -108,6 +108,16 @@ const QImage& ScrollBarStyle::groove(const QStyleOptionSlider& bar, int ratio,
     return groove_;
 }
 
+void ScrollBarStyle::markOpaque(const QWidget& bar, bool opaque) {
+    if (bar.testAttribute(Qt::WA_OpaquePaintEvent) == opaque)
+        return;
+    auto& changed = const_cast<QWidget&>(bar);
+    changed.setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+    // This drawing was planned as covering all, and may lie on what it covered before.
+    if (!opaque)
+        changed.update();
+}
+
 void ScrollBarStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
                                         QPainter* painter, const QWidget* widget) const {
     // Device pixels to a unit of the painter's coordinates, up and down: the screen's ratio,
@@ -119,6 +129,8 @@ void ScrollBarStyle::drawComplexControl(ComplexControl control, const QStyleOpti
                       toDevice.type() <= QTransform::TxScale && ratio >= 1 &&
                       toDevice.m22() == ratio && toDevice.m11() == ratio;
     const QImage* below = kept ? &groove(*bar, ratio, widget) : nullptr;
+    if (control == CC_ScrollBar && widget)
+        markOpaque(*widget, below && !below->isNull());
     if (!below || below->isNull()) {
         QProxyStyle::drawComplexControl(control, option, painter, widget);
         return;

@@ -49,6 +49,8 @@ private:
 // threads and waits for them, which cost more than the drawing: a tall slider is drawn, and the
 // image put on the painter, band by band, each band too short for that with shapes of up to two
 // spans a row (a rectangle's outline). At a screen's ratio that is not whole, the style draws.
+// A bar drawn on an opaque groove covers every pixel of it, and is marked so: Qt then paints
+// nothing behind it (the list's frame, the form) when only the bar changes.
 class ScrollBarStyle : public QProxyStyle {
 public:
     static constexpr int bandRows = 47; // of device pixels
@@ -66,6 +68,8 @@ private:
         qint64 palette = 0;
         bool operator==(const GrooveKey&) const = default;
     };
+    // Marks `bar` as covering all of its pixels when it paints, or not.
+    static void markOpaque(const QWidget& bar, bool opaque);
     // The groove of `bar` at `ratio` device pixels a unit; null when not opaque.
     const QImage& groove(const QStyleOptionSlider& bar, int ratio, const QWidget* widget) const;
 

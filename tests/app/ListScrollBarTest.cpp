@@ -1,5 +1,6 @@
-// The event list's scroll bar looks exactly as the application's style draws it, and its repaints
-// as the slider moves leave Qt's helper threads asleep.
+// The event list's scroll bar looks exactly as the application's style draws it, its repaints as
+// the slider moves leave Qt's helper threads asleep, and nothing behind it is painted while it
+// covers it.
 
 #include "AppTestSupport.h"
 #include "app/ViewForm.h"
@@ -130,6 +131,29 @@ TEST(ListScrollBar, LooksAsTheStyleDrawsItAndRepaintsWakeNoHelperThread) {
                 EXPECT_GT(pooledThreadSwitches() - before, 0);
                 EXPECT_EQ(drawn, plain);
             }
+}
+
+// Qt paints what is behind a bar only while the bar may not cover it: drawn on its kept opaque
+// groove it is marked as covering all; drawn by the style (here at a scale that is not whole),
+// it is not, and it is painted again with what is behind.
+TEST(ListScrollBar, IsMarkedOpaqueOnlyWhileDrawnOnItsGroove) {
+    ApplicationFirst application;
+    QStandardItemModel model(1000, 3);
+    EventListView view(nullptr);
+    view.setModel(&model);
+    view.resize(320, 480);
+    view.show();
+    QApplication::processEvents();
+    QScrollBar* bar = view.verticalScrollBar();
+    const QStyleOptionSlider option = optionOf(bar);
+    for (const qreal scale : {1.0, 1.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        QImage image(bar->size() * 2, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        painter.scale(scale, scale);
+        bar->style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, bar);
+        EXPECT_EQ(bar->testAttribute(Qt::WA_OpaquePaintEvent), scale != 1.5);
+    }
 }
 
 } // namespace
