@@ -229,9 +229,9 @@ void TimeLabel::setText(const QString& text) {
     // stays.
     if (same > 1 && line()) {
         const int from = static_cast<int>(std::floor(line()->glyphs.positions()[same - 1].x()));
-        update(QRect(from, 0, width() - from, height()));
+        repaint(QRect(from, 0, width() - from, height()));
     } else {
-        update();
+        repaint();
     }
 }
 

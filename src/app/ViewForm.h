@@ -92,7 +92,8 @@ protected:
 // The time display, which changes at the screen's rate during a run. Unlike a QLabel it keeps its
 // size and paints its own background, so a new text repaints its rectangle alone, from the
 // glyph before the first that changed: no layout request to the form and nothing behind it
-// painted first. Its text is placed with GlyphText.
+// painted first. It repaints at once, as an animation does: a repaint left to the loop would
+// cost the loop another turn for each frame. Its text is placed with GlyphText.
 class TimeLabel : public QWidget {
 public:
     TimeLabel(const QString& text, QWidget* parent);
