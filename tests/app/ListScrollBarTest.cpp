@@ -76,13 +76,20 @@ QImage drawing(const QStyle* style, const QScrollBar* bar, int scale, QImage::Fo
     return image;
 }
 
-TEST(ListScrollBar, LooksAsTheStyleDrawsItAndRepaintsWakeNoHelperThread) {
+// An event list of many rows, shown.
+class ListScrollBar : public testing::Test {
+protected:
+    ListScrollBar() {
+        view.setModel(&model);
+        view.resize(320, 480);
+        view.show();
+    }
     ApplicationFirst application;
-    QStandardItemModel model(1000, 3);
-    EventListView view(nullptr);
-    view.setModel(&model);
-    view.resize(320, 480);
-    view.show();
+    QStandardItemModel model{1000, 3};
+    EventListView view{nullptr};
+};
+
+TEST_F(ListScrollBar, LooksAsTheStyleDrawsItAndRepaintsWakeNoHelperThread) {
     QScrollBar* bar = view.verticalScrollBar();
     const QStyle* style = bar->style();
     ASSERT_TRUE(dynamic_cast<const ScrollBarStyle*>(style));
@@ -136,13 +143,7 @@ TEST(ListScrollBar, LooksAsTheStyleDrawsItAndRepaintsWakeNoHelperThread) {
 // Qt paints what is behind a bar only while the bar may not cover it: drawn on its kept opaque
 // groove it is marked as covering all; drawn by the style (here at a scale that is not whole),
 // it is not, and it is painted again with what is behind.
-TEST(ListScrollBar, IsMarkedOpaqueOnlyWhileDrawnOnItsGroove) {
-    ApplicationFirst application;
-    QStandardItemModel model(1000, 3);
-    EventListView view(nullptr);
-    view.setModel(&model);
-    view.resize(320, 480);
-    view.show();
+TEST_F(ListScrollBar, IsMarkedOpaqueOnlyWhileDrawnOnItsGroove) {
     QApplication::processEvents();
     QScrollBar* bar = view.verticalScrollBar();
     const QStyleOptionSlider option = optionOf(bar);
