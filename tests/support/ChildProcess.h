@@ -3,7 +3,8 @@
 // program cannot run) with stdin on /dev/null and stdout and stderr in memory files, so that
 // programs it starts in turn can hold them without holding up the test; or with both on a
 // descriptor of the test's, or with no descriptor open at all. Every wait has a generous timeout
-// and never hangs the test.
+// and never hangs the test. When the child cannot be made, wait() says notStarted at once and no
+// signal is sent anywhere (kill(-1, ...) would reach every process the test may signal).
 
 #include <chrono>
 #include <csignal>
@@ -28,7 +29,9 @@ public:
     explicit ChildProcess(const std::function<int()>& run, int output = -1) {
         for (int& fd : fds_)
             fd = ::memfd_create("output", MFD_CLOEXEC);
-        if ((pid_ = ::fork()) == 0) {
+        if ((pid_ = ::fork()) < 0) {
+            status_ = notStarted;
+        } else if (pid_ == 0) {
             if (output == noDescriptors) {
                 ::close_range(0, ~0U, 0);
             } else {
@@ -62,8 +65,9 @@ public:
             return true;
         });
     }
-    // The exit code, minus the signal that killed it, or stillRunning after `timeoutMs`.
-    static constexpr int stillRunning = -1000;
+    // The exit code, minus the signal that killed it, stillRunning after `timeoutMs`, or
+    // notStarted.
+    static constexpr int stillRunning = -1000, notStarted = -1001;
     int wait(int timeoutMs = 20000) {
         within(timeoutMs, [&] {
             int status = 0;
