@@ -48,15 +48,15 @@ TEST(CommandTable, FirstDefinitionWinsAndEntriesComeByBucketNewestFirst) {
     EXPECT_EQ(table.size(), 9u);
 }
 
-TEST(CommandTable, GrowsBeforeAnEntryWouldExceedTheBucketsAndKeepsEveryEntry) {
+TEST(CommandTable, KeepsEveryEntryAsItGrows) {
     CommandTable table;
     std::set<std::string> names; // two-byte names share hashes: long chains to move
     for (int i = 0; i < 3000; ++i) {
         const char name[] = {static_cast<char>('0' + i % 75), static_cast<char>('0' + i / 75), 0};
-        table.add(*names.insert(name).first, 0, {0x41});
-        EXPECT_TRUE(i > 193 || table.bucketCount() == (i < 193 ? 193u : 389u)) << i;
+        table.add(*names.insert(name).first, i % 7, {0x41});
     }
-    EXPECT_EQ(table.bucketCount(), 3079u);
+    for (const std::string& name : names)
+        ASSERT_NE(find(table, name), "-") << name;
     const Names order = enumerated(table);
     EXPECT_EQ(std::set<std::string>(order.begin(), order.end()), names);
     EXPECT_EQ(order.size(), names.size());
