@@ -44,8 +44,8 @@ private:
 int parseProfileInt(std::string_view text);
 
 // Whether parseProfileInt reads `text` as written: Clean is an optional sign and decimal digits
-// and nothing else, within the range of int. NoDigits reads as 0 ("even", "0x2580", ""),
-// TrailingText as its leading number ("3 s", "1.5"), OutOfRange wrapped ("4294967297" is 1).
+// and nothing else, within the range of int. NoDigits reads as 0 ("even", ""), TrailingText as
+// its leading number ("3 s", "1.5", "0x2580" is 0), OutOfRange wrapped ("4294967297" is 1).
 enum class NumberText { Clean, NoDigits, TrailingText, OutOfRange };
 NumberText classifyProfileInt(std::string_view text);
 

@@ -75,7 +75,7 @@ struct ChildFailure {
 // Everything the started program must not inherit from us, done in the child before exec:
 // a session of its own (no controlling terminal), default handling for every signal we
 // ignore (handled ones are reset by exec itself), an empty signal mask, /dev/null as its
-// stdin, stdout and stderr (stdout and stderr kept with `keepOutput` while they are open), and
+// stdin, stdout and stderr (stdout and stderr kept as they are with `keepOutput`), and
 // every other descriptor marked close-on-exec. Only async-signal-safe calls. False with errno
 // set when /dev/null cannot be opened.
 bool prepareDetachedChild(bool keepOutput) {
@@ -95,7 +95,7 @@ bool prepareDetachedChild(bool keepOutput) {
     if (!null)
         return false;
     for (int fd = 0; fd < 3; ++fd) {
-        if (keepOutput && fd > 0 && ::fcntl(fd, F_GETFD) >= 0)
+        if (keepOutput && fd > 0)
             continue;
         if (::dup2(null.get(), fd) < 0)
             return false;

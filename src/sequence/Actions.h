@@ -22,9 +22,8 @@
 namespace cadentor {
 
 // Where the programs that exec and open start write their stdout and stderr: /dev/null (the
-// default), or our own stdout and stderr, so that a service's journal gets their errors. A
-// descriptor of ours that is closed is /dev/null for them. Process-wide; set it before starting
-// programs.
+// default), or our own stdout and stderr as they are, so that a service's journal gets their
+// errors. Process-wide; set it before starting programs.
 enum class ProgramOutput { Null, Inherit };
 void setProgramOutput(ProgramOutput output);
 
