@@ -5,8 +5,10 @@
 #include "cli/StopSignals.h"
 #include "files/ProgramDirectory.h"
 #include "messages/Messages.h"
+#include "ports/PortConfig.h"
 #include "ports/PortSet.h"
 #include "ports/SerialDevice.h"
+#include "sequence/Actions.h"
 #include "sequence/DueInstant.h"
 #include "sequence/SequenceClock.h"
 #include "sequence/SequenceEvent.h"
@@ -29,7 +31,7 @@ constexpr const char* programName = "cadentor-run";
 
 constexpr const char* usage =
     "usage: cadentor-run [--dir DIR] [--skip-errors] [--loop] [--list | --check]\n"
-    "                    (SEQUENCE | --command-list)\n"
+    "                    [--program-output inherit|null] (SEQUENCE | --command-list)\n"
     "       cadentor-run --help | --version\n"
     "\n"
     "Runs the event sequence file SEQUENCE from sequence time 0 against the commands of\n"
@@ -43,10 +45,14 @@ constexpr const char* usage =
     "  --loop          after the last event start again from 0:00, the ports kept open,\n"
     "                  until stopped or (without --skip-errors) an event fails; a pass\n"
     "                  lasts until the last event's time; an empty sequence ends at once;\n"
-    "                  --list and --check ignore it\n"
+    "                  --list and --check do not loop\n"
     "  --list          load, print the events without their outcome, and stop\n"
     "  --check         check Config.ini, Command.def and SEQUENCE without opening any\n"
-    "                  device, print the events, and stop\n"
+    "                  device, print the events, and stop; refuses what a run refuses,\n"
+    "                  and warns (status 0) of values that mean other than they seem\n"
+    "  --program-output inherit|null\n"
+    "                  where programs started by exec and open events write: our own\n"
+    "                  stdout and stderr (inherit), or nowhere (null, the default)\n"
     "  --command-list  one event per command of Command.def, all at time 0, instead of\n"
     "                  a sequence file\n"
     "  --help          print this text\n"
@@ -119,6 +125,7 @@ struct Options {
     bool skipErrors = false;
     bool loop = false; // ignored by List and Check
     bool commandList = false;
+    ProgramOutput programOutput = ProgramOutput::Null;
     bool help = false;
     bool version = false;
     std::string directory; // empty: programDirectory()'s own choice
@@ -146,6 +153,13 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
                 return false;
             }
             options.directory = *directory;
+        } else if (std::optional<std::string> output = args.value("--program-output")) {
+            if (*output != "inherit" && *output != "null") {
+                error = "--program-output takes inherit or null, not '" + *output + "'";
+                return false;
+            }
+            options.programOutput =
+                *output == "inherit" ? ProgramOutput::Inherit : ProgramOutput::Null;
         } else if (args.isFlag("--skip-errors")) {
             options.skipErrors = true;
         } else if (args.isFlag("--loop")) {
@@ -196,6 +210,56 @@ int stoppedBy(int signal) {
     return ExitSignalBase + signal;
 }
 
+// A pass of --loop lasts until the last event's time code, and at least 1 ms so that a
+// sequence all at 0:00 does not spin. The sequence holds an event.
+TimeCode passLength(const EventSequence& sequence) {
+    return std::max<TimeCode>(sequence.eventAt(sequence.count() - 1)->timeCode(), 1);
+}
+
+void warn(const std::string& text) {
+    complain("warning: " + text);
+}
+
+// The check's warnings about Config.ini; a file that cannot be read is the port set's to report.
+void warnAboutConfig() {
+    const std::string path = configFilePath();
+    ProfileFile profile;
+    std::string error;
+    if (ProfileFile::load(path, profile, error))
+        for (const std::string& warning : configWarnings(profile))
+            warn(path + " " + warning);
+}
+
+// What the check finds in the loaded events beyond the files themselves: a command too long
+// for one write to its port's device is refused with the message its write would give; with
+// --loop, a pass shorter than a second that starts a program is a warning. False when refused.
+bool checkEvents(const EventSequence& sequence, bool loop) {
+    for (int i = 0; i < sequence.count(); ++i) {
+        const SequenceEvent& event = *sequence.eventAt(i);
+        const SerialPort* port = sequence.ports().port(event.portId());
+        if (port && event.byteCount() > largestWrite(port->deviceName())) {
+            raiseMessage(MessageId::PortWriteFailed,
+                         port->deviceName() + ": " + event.name() + " has " +
+                             std::to_string(event.byteCount()) +
+                             " bytes, more than one datagram (" +
+                             std::to_string(largestWrite(port->deviceName())) + ") holds");
+            return false;
+        }
+    }
+    if (!loop || sequence.count() == 0 || passLength(sequence) >= 1000)
+        return true;
+    for (int i = 0; i < sequence.count(); ++i) {
+        const SequenceEvent& event = *sequence.eventAt(i);
+        if (commandKind(event.portId()) != CommandKind::Send) {
+            warn("--loop: a pass lasts " + std::to_string(passLength(sequence)) + " ms, so " +
+                 event.name() + " starts " + std::to_string(1000 / passLength(sequence)) +
+                 " times a second; an event at the end gives the pass its length");
+            break;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 SequenceRunner::SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,
@@ -235,8 +299,7 @@ bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
 // least 1 ms so that a sequence all at 0:00 does not spin. Events of the new pass that are
 // due already (the last event ran late) run at once.
 bool SequenceRunner::startNextPass() {
-    const TimeCode length =
-        std::max<TimeCode>(sequence_.eventAt(sequence_.count() - 1)->timeCode(), 1);
+    const TimeCode length = passLength(sequence_);
     if (!sleepUntilDue(length, false))
         return false;
     const TimeCode now = clock_.elapsed();
@@ -315,6 +378,7 @@ int runCommandLine(int argc, char** argv) {
         }
         setProgramDirectory(options.directory);
     }
+    setProgramOutput(options.programOutput);
 
     StderrReporter reporter;
     StopSignals signals;
@@ -328,6 +392,8 @@ int runCommandLine(int argc, char** argv) {
     // As the desktop program's Initialize: failures are reported and start-up carries on,
     // except when checking, where each one is the problem to report. Carrying on, the run
     // still ends with ExitFailed, so that a supervisor sees that the show was not whole.
+    if (check)
+        warnAboutConfig();
     bool startedWhole = ports.load();
     if (!startedWhole && check)
         return ExitUsage;
@@ -348,6 +414,8 @@ int runCommandLine(int argc, char** argv) {
     if (signals.received() != 0)
         return stoppedBy(signals.received());
 
+    if (check && !checkEvents(sequence, options.loop))
+        return ExitUsage;
     if (options.mode != Options::Mode::Run) {
         for (int i = 0; i < sequence.count(); ++i)
             writeAll(STDOUT_FILENO, eventLine(*sequence.eventAt(i)) + "\n");

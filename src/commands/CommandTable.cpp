@@ -192,13 +192,16 @@ bool CommandTable::readCommandFile(std::size_t& fileSize) {
         return false;
     }
     fileSize = data.size();
-    std::uint64_t lines = 0; // an index sized once costs far less than one widened as it fills
-    forEachLine(data, [&](std::string_view, unsigned) {
+    std::string_view text = data;
+    if (text.starts_with("\xef\xbb\xbf"))
+        text.remove_prefix(3); // an editor's byte order mark, never part of the first name
+    std::uint64_t lines = 0;   // an index sized once costs far less than one widened as it fills
+    forEachLine(text, [&](std::string_view, unsigned) {
         ++lines;
         return true;
     });
     reserveIndex(lines);
-    return forEachLine(data, [&](std::string_view line, unsigned editorLine) {
+    return forEachLine(text, [&](std::string_view line, unsigned editorLine) {
         CommandDefinition definition;
         if (!parseCommandDefinition(line, definition)) {
             raiseMessage(MessageId::CommandParseFailed, path + ":" + std::to_string(editorLine));

@@ -71,11 +71,11 @@ public:
     bool lookup(std::string_view name, PortId& portId, const std::uint8_t*& bytes,
                 std::uint32_t& byteCount) const;
     // Empties the table, then reads programDirectory()/Command.def in one read and adds every
-    // line. Message 8 (with "path: reason" as detail) when the file cannot be opened, is empty
-    // or cannot be read whole: table empty. Message 7 (with "path:line" as detail) at the first
-    // line that does not parse: the lines before it stay. True when every line was added.
-    // Message 8 too when memory runs out while loading (detail "path: not enough memory to
-    // load the file (size)"): the table is then empty.
+    // line; a UTF-8 byte order mark at the start is skipped. Message 8 (with "path: reason" as
+    // detail) when the file cannot be opened, is empty or cannot be read whole: table empty.
+    // Message 7 (with "path:line" as detail) at the first line that does not parse: the lines
+    // before it stay. True when every line was added. Message 8 too when memory runs out while
+    // loading (detail "path: not enough memory to load the file (size)"): the table is then empty.
     bool load();
     std::pair<Iterator, Iterator> entries() const;
     // Deletes every entry; the bucket count stays.

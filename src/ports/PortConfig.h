@@ -4,7 +4,8 @@
 //
 // Missing keys take their defaults: Require 1, Device "COM<N+1>", BaudRate 9600, no parity, one
 // stop bit, WriteTimeout 3000 (the milliseconds a write may wait for a device that takes no
-// data; a value that is not a positive number of milliseconds is the default too). The file's
+// data; a value that is not a positive number of milliseconds, "3 s" among them, is the default
+// too). The numbers are read by parseProfileInt (ProfileFile.h). The file's
 // Parity selector: 1 is even, 2 mark, 3 odd, 4 space, anything else none. The StopBits
 // selector: 0 one, 1 one and a half, 2 two; anything else is one stop bit. Out-of-range selectors
 // are no error.
@@ -16,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cadentor {
 
@@ -42,6 +44,22 @@ int readRequire(const ProfileFile& profile);
 
 // The settings of section Port<portId>.
 PortSettings readPortSettings(const ProfileFile& profile, unsigned portId);
+
+// True when a run can apply `settings` to their device: false with `reason` for line settings
+// that no serial line takes (TtyLineSettings.h) on a device that has a line, that is any but a
+// network device and the null device.
+bool settingsSupported(const PortSettings& settings, std::string& reason);
+
+// The file that a device with a line names, its links resolved where it exists ("COM1" and
+// "/dev/serial/by-id/x" may be one /dev/ttyS0), for telling two ports of one device apart from
+// two ports of two; empty for a network device and the null device, which two ports may share.
+std::string lineDeviceFile(const std::string& deviceName);
+
+// What `profile` says that a run reads otherwise than it seems: a value of Require or of the
+// sections of the required ports that is not a plain number (a word such as "even", a number
+// with text after it such as "3 s", a number that wraps), one line each in the form
+// "[Port0] Parity=even: not a number, read as 0 (no parity)".
+std::vector<std::string> configWarnings(const ProfileFile& profile);
 
 Parity parityFromSelector(int selector);
 StopBits stopBitsFromSelector(int selector);

@@ -4,6 +4,7 @@
 #include "ports/PortConfig.h"
 #include "ports/ProfileFile.h"
 
+#include <algorithm>
 #include <new>
 
 namespace cadentor {
@@ -37,9 +38,27 @@ bool PortSet::load() {
             return false;
         }
         ports_.reserve(static_cast<std::size_t>(require));
+        std::vector<std::string> files; // the device file of each port so far, "" for none
         for (unsigned id = 0; id < static_cast<unsigned>(require); ++id) {
-            ports_.push_back(std::make_unique<SerialPort>(layer_));
             const PortSettings settings = readPortSettings(profile, id);
+            const std::string where = " ([Port" + std::to_string(id) + "] in " + path + ")";
+            std::string reason;
+            if (!settingsSupported(settings, reason)) {
+                closeAll();
+                raiseMessage(MessageId::PortSetupFailed,
+                             devicePath(settings.device) + ": " + reason + where);
+                return false;
+            }
+            files.push_back(lineDeviceFile(settings.device));
+            const auto same = std::find(files.begin(), files.end() - 1, files.back());
+            if (!files.back().empty() && same != files.end() - 1) {
+                closeAll();
+                raiseMessage(MessageId::PortOpenFailed,
+                             devicePath(settings.device) + ": also the device of [Port" +
+                                 std::to_string(same - files.begin()) + "]" + where);
+                return false;
+            }
+            ports_.push_back(std::make_unique<SerialPort>(layer_));
             if (!ports_.back()->open(settings.device, settings.baudRate, settings.parity,
                                      settings.stopBits, settings.writeTimeoutMs)) {
                 closeAll();

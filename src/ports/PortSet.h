@@ -5,7 +5,12 @@
 // and opens ports 0 .. Require-1 in order, stopping at the first failure. Afterwards either
 // every port is open with its settings or the set is empty, after exactly one message. A
 // Config.ini that is absent gives the defaults (one port, COM1); one that exists but cannot be
-// read opens no port at all, so that a show never goes to a device nobody configured. Between
+// read opens no port at all, so that a show never goes to a device nobody configured. Before a
+// port is opened, what no device layer would take is refused without asking it: settings that
+// PortConfig.h's settingsSupported refuses (message 2), and a device with a line that an
+// earlier port names already, however named (message 3; a second open would find it held).
+// The detail names the device, the reason and the port's section. So a check through the
+// dry-run layer refuses these as a run does. Between
 // loads the set does not change; a port whose write fails stays open.
 
 #include "ports/PortId.h"

@@ -2,6 +2,7 @@
 
 #include "files/TextFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <new>
@@ -121,6 +122,24 @@ int parseProfileInt(std::string_view text) {
     if (negative)
         value = 0u - value;
     return static_cast<int>(value);
+}
+
+NumberText classifyProfileInt(std::string_view text) {
+    size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    const size_t first = i;
+    std::uint64_t value = 0; // held at 2^32 once beyond, so that it cannot wrap itself
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = std::min<std::uint64_t>(value * 10u + static_cast<unsigned>(text[i] - '0'),
+                                        std::uint64_t{1} << 32);
+    if (i == first)
+        return NumberText::NoDigits;
+    if (i < text.size())
+        return NumberText::TrailingText;
+    return value > (negative ? 2147483648u : 2147483647u) ? NumberText::OutOfRange
+                                                          : NumberText::Clean;
 }
 
 } // namespace cadentor

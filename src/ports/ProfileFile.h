@@ -43,4 +43,10 @@ private:
 // int wrap modulo 2^32 (so "-1" and "4294967295" both read as -1).
 int parseProfileInt(std::string_view text);
 
+// Whether parseProfileInt reads `text` as written: Clean is an optional sign and decimal digits
+// and nothing else, within the range of int. NoDigits reads as 0 ("even", ""), TrailingText as
+// its leading number ("3 s", "1.5", "0x2580" is 0), OutOfRange wrapped ("4294967297" is 1).
+enum class NumberText { Clean, NoDigits, TrailingText, OutOfRange };
+NumberText classifyProfileInt(std::string_view text);
+
 } // namespace cadentor

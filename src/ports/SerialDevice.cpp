@@ -7,6 +7,7 @@
 #include "ports/TtyLineSettings.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -214,6 +215,16 @@ std::string devicePath(const std::string& name) {
     if (name.find('/') == std::string::npos)
         return "/dev/" + name;
     return name;
+}
+
+std::size_t largestWrite(const std::string& name) {
+    NetworkAddress address;
+    std::string error;
+    if (!isNetworkDevice(name) || !parseNetworkAddress(name, address, error) || !address.udp)
+        return SIZE_MAX;
+    // 65,535 bytes of IP packet less the headers: IPv4's 20 and UDP's 8; an IPv6 packet's
+    // length leaves out its own header.
+    return address.host.find(':') == std::string::npos ? 65507 : 65527;
 }
 
 std::string openFailureDetail(const std::string& path, int error) {

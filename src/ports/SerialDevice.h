@@ -59,6 +59,11 @@ public:
 // /dev/ttyS(n-1), NUL is /dev/null, a name without '/' lies under /dev/, anything else is a path.
 std::string devicePath(const std::string& name);
 
+// The most bytes that one write to the device named `name` can carry: for udp:// one datagram,
+// 65,507 bytes (65,527 to an IPv6 address in brackets); a larger write fails. No limit (SIZE_MAX)
+// for any other device, which takes a write in as many pieces as it needs.
+std::size_t largestWrite(const std::string& name);
+
 // The detail of a device at `path` that did not open with errno `error`: the path and the
 // system's reason, and for EACCES a hint at the group that serial devices belong to, as in
 // "/dev/ttyUSB0: Permission denied (is the user in the dialout group?)".

@@ -57,21 +57,21 @@ tcflag_t parityBits(Parity parity) {
     return 0;
 }
 
-bool unsupported(std::uint32_t baudRate, StopBits stopBits, std::string& reason) {
+} // namespace
+
+bool lineSettingsSupported(std::uint32_t baudRate, StopBits stopBits, std::string& reason) {
     if (baudRate == 0 || baudRate > 0x7fffffffu)
         reason = "speed " + std::to_string(baudRate) + " not supported";
     else if (stopBits == StopBits::OneAndAHalf)
         reason = "1.5 stop bits not supported with 8 data bits";
     else
-        return false;
-    return true;
+        return true;
+    return false;
 }
-
-} // namespace
 
 bool applyLineSettings(int fd, std::uint32_t baudRate, Parity parity, StopBits stopBits,
                        std::string& reason) {
-    if (unsupported(baudRate, stopBits, reason))
+    if (!lineSettingsSupported(baudRate, stopBits, reason))
         return false;
 
     termios2 wanted{};

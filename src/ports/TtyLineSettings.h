@@ -16,9 +16,13 @@
 
 namespace cadentor {
 
-// True when the device took the settings. False with `reason` (no device path) when they are
-// not supported (speed 0 or above 2^31 - 1, 1.5 stop bits, which do not exist with 8 data
-// bits), when the device failed (the system's error text), or
+// False with `reason` for settings that no serial line takes: speed 0 or above 2^31 - 1
+// ("speed 0 not supported"), 1.5 stop bits, which do not exist with 8 data bits. Asks no device,
+// so that a check of the files refuses what applyLineSettings would.
+bool lineSettingsSupported(std::uint32_t baudRate, StopBits stopBits, std::string& reason);
+
+// True when the device took the settings. False with `reason` (no device path) when
+// lineSettingsSupported refuses them, when the device failed (the system's error text), or
 // when it did not keep them (for example "speed 12345 not taken").
 bool applyLineSettings(int fd, std::uint32_t baudRate, Parity parity, StopBits stopBits,
                        std::string& reason);

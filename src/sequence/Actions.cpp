@@ -48,6 +48,8 @@ int descriptorLimit() {
     return limit > 0 && limit < 65536 ? static_cast<int>(limit) : 65536;
 }
 
+ProgramOutput programOutput = ProgramOutput::Null;
+
 // What the started program's side reports through the result pipe when it cannot go on.
 enum class ChildStep : int { Fork = 1, NullDevice = 2, Exec = 3 };
 struct ChildFailure {
@@ -73,9 +75,10 @@ struct ChildFailure {
 // Everything the started program must not inherit from us, done in the child before exec:
 // a session of its own (no controlling terminal), default handling for every signal we
 // ignore (handled ones are reset by exec itself), an empty signal mask, /dev/null as its
-// stdin, stdout and stderr, and every other descriptor marked close-on-exec. Only
-// async-signal-safe calls. False with errno set when /dev/null cannot be opened.
-bool prepareDetachedChild() {
+// stdin, stdout and stderr (stdout and stderr kept as they are with `keepOutput`), and
+// every other descriptor marked close-on-exec. Only async-signal-safe calls. False with errno
+// set when /dev/null cannot be opened.
+bool prepareDetachedChild(bool keepOutput) {
     ::setsid();
     for (int sig = 1; sig < NSIG; ++sig) {
         struct sigaction current {};
@@ -92,6 +95,8 @@ bool prepareDetachedChild() {
     if (!null)
         return false;
     for (int fd = 0; fd < 3; ++fd) {
+        if (keepOutput && fd > 0)
+            continue;
         if (::dup2(null.get(), fd) < 0)
             return false;
     }
@@ -159,6 +164,7 @@ bool spawnDetached(const std::vector<std::string>& words, std::string* whyNot) {
         return fail(whyNot, std::string("cannot start a process: ") + std::strerror(errno));
     UniqueFd reading(result[0]);
     UniqueFd writing(result[1]);
+    const bool keepOutput = programOutput == ProgramOutput::Inherit;
     const pid_t intermediate = ::fork();
     if (intermediate == 0) {
         // Keep the pipe clear of 0, 1 and 2, which become /dev/null (our own may be closed).
@@ -167,7 +173,7 @@ bool spawnDetached(const std::vector<std::string>& words, std::string* whyNot) {
             report = ::fcntl(report, F_DUPFD_CLOEXEC, 3);
         const pid_t program = ::fork();
         if (program == 0) {
-            if (!prepareDetachedChild())
+            if (!prepareDetachedChild(keepOutput))
                 failStart(report, ChildStep::NullDevice, errno);
             // Only a real executable: a file that the kernel cannot run is a failure, never
             // handed to a shell.
@@ -208,6 +214,10 @@ bool spawnDetached(const std::vector<std::string>& words, std::string* whyNot) {
 }
 
 } // namespace
+
+void setProgramOutput(ProgramOutput output) {
+    programOutput = output;
+}
 
 std::vector<std::string> splitCommandLine(std::string_view commandLine) {
     std::vector<std::string> words;

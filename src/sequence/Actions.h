@@ -4,8 +4,9 @@
 // exec: the command line is split into words (blanks separate; single or double quotes group;
 // no shell, no expansion), the first word is the program (searched on PATH when it has no '/')
 // and the program is started detached: in a session of its own, with default signal handling,
-// /dev/null as its stdin, stdout and stderr and no other descriptor of ours, so that whoever
-// reads our output never waits for it. The launcher never waits for it, keeps no hold on it
+// /dev/null as its stdin, stdout and stderr (or, with ProgramOutput::Inherit, our stdout and
+// stderr as they are) and no other descriptor of ours, so that whoever reads our output never
+// waits for it unless asked to. The launcher never waits for it, keeps no hold on it
 // and leaves no zombie. A file that the kernel cannot run is not handed to a shell.
 // open: a target without a URL scheme must exist as a path; the target is then handed to the
 // opener program (xdg-open, found on PATH) in the same detached way.
@@ -19,6 +20,12 @@
 #include <vector>
 
 namespace cadentor {
+
+// Where the programs that exec and open start write their stdout and stderr: /dev/null (the
+// default), or our own stdout and stderr as they are, so that a service's journal gets their
+// errors. Process-wide; set it before starting programs.
+enum class ProgramOutput { Null, Inherit };
+void setProgramOutput(ProgramOutput output);
 
 // Quotes may start anywhere in a word and join with what is around them ("a'b c'd" is one word
 // "ab cd"); a quote of the other kind inside them is an ordinary byte; backslashes are ordinary

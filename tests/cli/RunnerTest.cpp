@@ -3,6 +3,7 @@
 
 #include "Show.h"
 #include "cli/StopSignals.h"
+#include "messages/Messages.h"
 #include "ports/StopRequest.h"
 #include "support/ChildProcess.h"
 
@@ -60,6 +61,102 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
         EXPECT_EQ(show.port1.read(0, 200), run.port1);
         // Port 0 is opened and set up (output processing off) unless --check keeps it closed.
         EXPECT_EQ((show.port0.slaveSettings().c_oflag & OPOST) == 0, run.config.empty());
+    }
+}
+
+// --check: Config.ini ("": both ptys), Command.def, seq.txt and an option; the exit code and
+// stderr. What a run refuses is refused; what it reads otherwise than it seems is a warning.
+struct CheckCase {
+    std::string config, commands, sequence, option;
+    int code;
+    std::string err;
+};
+void PrintTo(const CheckCase& check, std::ostream* out) {
+    *out << "status " << check.code; // the case's index names it
+}
+class Check : public ::testing::TestWithParam<CheckCase> {};
+
+std::string refusal(MessageId id, const std::string& detail) {
+    return "cadentor-run: " + loadMessage(id) + "\n  " + detail + "\n";
+}
+std::string warning(const std::string& text) {
+    return "cadentor-run: warning: " + text + "\n";
+}
+const std::string port0 = "[Port0]\nDevice={0}\n", in = "in {d}/Config.ini)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runner, Check,
+    ::testing::Values(
+        CheckCase{
+            port0 + "BaudRate=abc\n", "A: 0: 41\n", "0:0:0 A\n", "", 2,
+            warning("{d}/Config.ini [Port0] BaudRate=abc: not a number, read as 0") +
+                refusal(MessageId::PortSetupFailed, "{0}: speed 0 not supported ([Port0] " + in)},
+        CheckCase{
+            port0 + "BaudRate=0x2580\n", "A: 0: 41\n", "0:0:0 A\n", "", 2,
+            warning("{d}/Config.ini [Port0] BaudRate=0x2580: text after the number, read "
+                    "as 0") +
+                refusal(MessageId::PortSetupFailed, "{0}: speed 0 not supported ([Port0] " + in)},
+        CheckCase{port0 + "BaudRate=-1\n", "A: 0: 41\n", "0:0:0 A\n", "", 2,
+                  refusal(MessageId::PortSetupFailed,
+                          "{0}: speed 4294967295 not supported ([Port0] " + in)},
+        CheckCase{port0 + "StopBits=1\n", "A: 0: 41\n", "0:0:0 A\n", "", 2,
+                  refusal(MessageId::PortSetupFailed,
+                          "{0}: 1.5 stop bits not supported with 8 data bits ([Port0] " + in)},
+        CheckCase{
+            "[Common]\nRequire=2\n" + port0 + "[Port1]\nDevice={0}\n", "A: 0: 41\n", "0:0:0 A\n",
+            "", 2,
+            refusal(MessageId::PortOpenFailed, "{0}: also the device of [Port0] ([Port1] " + in)},
+        CheckCase{"[Port0]\nDevice=udp://127.0.0.1:9\n", "A: 0:" + repeat(" 41", 65508) + "\n",
+                  "0:0:0 A\n", "", 2,
+                  refusal(MessageId::PortWriteFailed,
+                          "udp://127.0.0.1:9: A has 65508 bytes, more than one datagram (65507) "
+                          "holds")},
+        // Line settings do not apply to a network device; IPv6 leaves out its header.
+        CheckCase{"[Port0]\nDevice=udp://[::1]:9\nStopBits=1\n",
+                  "A: 0:" + repeat(" 41", 65527) + "\n", "0:0:0 A\n", "", 0, ""},
+        CheckCase{"[Common]\nRequire=4294967297\n" + port0 +
+                      "WriteTimeout=3 s\nParity=even\nStopBits=two\nBaudRate=9600 bps\n",
+                  "A: 0: 41\n", "0:0:0 A\n", "", 0,
+                  warning("{d}/Config.ini [Common] Require=4294967297: a number out of range, "
+                          "read as 1") +
+                      warning("{d}/Config.ini [Port0] BaudRate=9600 bps: text after the number, "
+                              "read as 9600") +
+                      warning("{d}/Config.ini [Port0] Parity=even: not a number, read as 0 (no "
+                              "parity)") +
+                      warning("{d}/Config.ini [Port0] StopBits=two: not a number, read as 0 (one "
+                              "stop bit)") +
+                      warning("{d}/Config.ini [Port0] WriteTimeout=3 s: text after the number, "
+                              "the default 3000 applies")},
+        // An editor's byte order mark is no part of the first name.
+        CheckCase{"",
+                  "\xef\xbb\xbf"
+                  "A: 0: 41\n",
+                  "0:0:0 A\n", "", 0, ""},
+        CheckCase{"", "P: exec: true\n", "0:0:0 P\n", "--loop", 0,
+                  warning("--loop: a pass lasts 1 ms, so P starts 1000 times a second; an event "
+                          "at the end gives the pass its length")},
+        CheckCase{"", "P: exec: true\nA: 0: 41\n", "0:0:0 P\n0:0:1 A\n", "--loop", 0, ""}));
+
+TEST_P(Check, RefusesWhatARunRefusesAndWarnsOfWhatItReadsOtherwise) {
+    const CheckCase& check = GetParam();
+    Show show(check.commands, check.sequence, check.config);
+    ChildProcess result(show.command({"--check", check.option}));
+    EXPECT_EQ(result.wait(), check.code);
+    EXPECT_EQ(result.err(), show.expand(check.err));
+}
+
+TEST(Runner, StartedProgramsWriteOnOurOutputOnlyWhenAsked) {
+    for (const std::string option : {"", "--program-output=null", "--program-output=inherit"}) {
+        Show show("", "0:0:0 P\n");
+        show.dir.write("Command.def",
+                       show.expand("P: exec: sh -c \"echo out; echo err >&2; touch {d}/ran\"\n"));
+        ChildProcess run(show.command({option}));
+        EXPECT_EQ(run.wait(), 0);
+        for (int ms = 0; ms < 10000 && !std::filesystem::exists(show.dir.file("ran")); ms += 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const bool inherit = option.ends_with("inherit");
+        EXPECT_EQ(run.out().find("out\n") != std::string::npos, inherit) << option;
+        EXPECT_EQ(run.err(), inherit ? "err\n" : "") << option;
     }
 }
 

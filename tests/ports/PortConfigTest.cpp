@@ -24,6 +24,16 @@ TEST(ProfileFile, FindsKeysAndValuesByTheReadingRules) {
     const ProfileFile profile = ProfileFile::parse("[S]\nc=3 ms\nempty=\nbig=4294967295\nn=-x");
     for (const auto& [key, value] : {std::pair{"c", 3}, {"empty", 42}, {"big", -1}, {"n", 0}})
         EXPECT_EQ(profile.readInt("S", key, 42), value) << key;
+    // Whether a value reads as written.
+    for (const auto& [text, form] : {std::pair{"-2147483648", NumberText::Clean},
+                                     {"+2147483647", NumberText::Clean},
+                                     {"2147483648", NumberText::OutOfRange},
+                                     {"-2147483649", NumberText::OutOfRange},
+                                     {"18446744073709551621", NumberText::OutOfRange},
+                                     {"0x2580", NumberText::TrailingText},
+                                     {"-", NumberText::NoDigits},
+                                     {"even", NumberText::NoDigits}})
+        EXPECT_EQ(classifyProfileInt(text), form) << text;
 }
 
 // "require device baud parity stopbits writetimeout" that Config.ini `text` gives port `id`.
@@ -49,6 +59,7 @@ TEST(ConfigFile, EachPortHasItsSectionOrTheDefaults) {
                                    {"4", "4 4 0 4"},
                                    {"5", "5 0 0 5"},
                                    {"0", "0 0 0 3000"},
+                                   {"3 s", "3 1 0 3000"},
                                    {"-1", "4294967295 0 0 3000"}}) {
         const std::string text = std::string("[Port0]\nBaudRate=") + v + "\nParity=" + v +
                                  "\nStopBits=" + v + "\nwritetimeout = " + v;

@@ -90,15 +90,17 @@ TEST_F(PortSetLoading, APortThatFailsEmptiesTheSetAfterOneMessageAndFreesTheOthe
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
     const std::string file = dir_.write("notes.txt", "keep me"), tty = b_.slavePath();
     const std::string busy = ": device is busy (held by another program)";
+    const std::string in = " in " + dir_.file("Config.ini") + ")";
     for (const auto& [ports, id, detail] :
          {std::tuple{port(1, dir_.file("gone")) + port(2, file), MessageId::PortOpenFailed,
                      dir_.file("gone") + ": No such file or directory"},
           {port(1, file), MessageId::PortOpenFailed, file + ": not a serial device"},
           {port(1, tty), MessageId::PortOpenFailed, tty + busy},
           {port(1, c.slavePath()), MessageId::PortOpenFailed, c.slavePath() + busy},
-          {port(1, a_.slavePath()), MessageId::PortOpenFailed, a_.slavePath() + busy},
+          {port(1, a_.slavePath()), MessageId::PortOpenFailed,
+           a_.slavePath() + ": also the device of [Port0] ([Port1]" + in},
           {port(1, "NUL") + port(2, d_.slavePath(), "StopBits=1\n"), MessageId::PortSetupFailed,
-           d_.slavePath() + ": 1.5 stop bits not supported with 8 data bits"}}) {
+           d_.slavePath() + ": 1.5 stop bits not supported with 8 data bits ([Port2]" + in}}) {
         config(3, port(0, a_.slavePath()) + ports);
         expectRefused(ports_, id, detail);
         EXPECT_EQ(exclusive(a_) + exclusive(d_), 0) << "a device stays held";
