@@ -1,7 +1,9 @@
 // Draws the program's pictures into the directory given as the only argument (default: the
 // current directory): the mode pictures 102, 103 and 105 (200 x 50, 8 bits per pixel) and the
-// frame icon 106 at 48 and 32 pixels (32 bits per pixel). Run it by hand after changing a
-// picture and commit the PNG files it writes:
+// frame icon 106 at the usual icon sizes, 16 to 256 pixels (32 bits per pixel; the window uses
+// 32 and 48, the installed menu icon all of them). resources/cadentor.svg is the icon's drawing
+// on the same 48-unit grid: change both together. Run it by hand after changing a picture and
+// commit the PNG files it writes:
 //     cadentor_draw_resources resources/
 
 #include <QDir>
@@ -12,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -104,7 +107,9 @@ int main(int argc, char** argv) {
         save(modePicture(QStringLiteral("AUTOMATIC"), orange, blue), directory, "bitmap105.png");
     ok = save(modePicture(QStringLiteral("MANUAL"), white, red), directory, "bitmap102.png") && ok;
     ok = save(modePicture(QStringLiteral("MANUAL"), red, red), directory, "bitmap103.png") && ok;
-    ok = save(icon(48), directory, "icon106-48.png") && ok;
-    ok = save(icon(32), directory, "icon106-32.png") && ok;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const std::string name = "icon106-" + std::to_string(size) + ".png";
+        ok = save(icon(size), directory, name.c_str()) && ok;
+    }
     return ok ? 0 : 1;
 }

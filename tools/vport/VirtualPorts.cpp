@@ -31,6 +31,22 @@ namespace {
 constexpr const char* usageText = "usage: cadentor-vport [--link PATH] [--count N] "
                                   "[--tcp PORT]... [--udp PORT]...\n"
                                   "       cadentor-vport --help\n";
+// --help: the usage, then what the program does and each option.
+constexpr const char* helpText =
+    "\n"
+    "Virtual serial ports and network listeners for dry runs of a show: prints the devices\n"
+    "(/dev/pts/N, socket://127.0.0.1:PORT, udp://127.0.0.1:PORT), then one line for each chunk\n"
+    "of bytes that arrives: milliseconds since the start, the port's index, the bytes in hex.\n"
+    "Ctrl-C (SIGINT), SIGTERM or SIGHUP ends it and removes the links.\n"
+    "\n"
+    "  --link PATH   link PATH to the port (with several ports PATH0, PATH1, ...)\n"
+    "  --count N     make N pseudo-terminal ports, 1 to 256 (default 1; 0 when only\n"
+    "                --tcp or --udp listeners are asked for, without --link)\n"
+    "  --tcp PORT    listen for TCP connections on 127.0.0.1:PORT (0: a free port)\n"
+    "  --udp PORT    receive datagrams on 127.0.0.1:PORT (0: a free port)\n"
+    "  --help        print this help\n"
+    "\n"
+    "Options take their value as --count N or --count=N; --tcp and --udp may be repeated.\n";
 constexpr int maxPorts = 256;
 
 // A pty whose slave we hold, and the link to it. The link is removed when the port goes.
@@ -273,10 +289,8 @@ int runVirtualPorts(int argc, char** argv) {
         (void)!::write(STDERR_FILENO, usageText, std::strlen(usageText));
         return 2;
     }
-    if (help) {
-        writeOut(usageText);
-        return 0;
-    }
+    if (help)
+        return writeOut(usageText) && writeOut(helpText) ? 0 : 1;
 
     // The signals arrive through a descriptor, so none is lost between two polls; a broken
     // stdout shows as a failed write instead of killing us before the links are removed.
