@@ -1,11 +1,14 @@
 #include "app/RunControl.h"
 
 #include "app/EventListModel.h"
+#include "messages/Messages.h"
+#include "ports/DeviceWait.h"
 #include "sequence/DueInstant.h"
 #include "sequence/EventSequence.h"
 #include "sequence/SequenceClock.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QScreen>
 #include <algorithm>
@@ -31,6 +34,16 @@ void sleepUntil(std::int64_t monotonicNs) {
     }
 }
 
+// While a write waits for a device, the window takes the operator's input and repaints.
+void handleEventsWhileWaiting() {
+    static bool handling = false;
+    if (handling)
+        return;
+    handling = true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    handling = false;
+}
+
 int pictureIndex(ModePicture picture) {
     return picture == ModePicture::Automatic ? 2 : picture == ModePicture::ManualBlink ? 1 : 0;
 }
@@ -50,8 +63,10 @@ RunControl::RunControl(EventSequence& sequence, EventListModel& model, const Vie
 }
 
 RunControl::~RunControl() {
-    if (registered_)
+    if (registered_) {
         loop_->removeIdleHandler(this);
+        setWaitSliceHook(previousHook_);
+    }
 }
 
 void RunControl::start() {
@@ -63,12 +78,22 @@ void RunControl::start() {
     updateTimeDisplay();
     if (loop_ && !registered_) {
         loop_->installIdleHandler(this);
+        previousHook_ = setWaitSliceHook(handleEventsWhileWaiting);
         registered_ = true;
     }
 }
 
 void RunControl::setModePicture(ModePicture picture) {
     form_.picture->setPixmap(pictures_[pictureIndex(picture)]);
+    const QString name = picture == ModePicture::Automatic ? QStringLiteral("Mode: AUTOMATIC")
+                                                           : QStringLiteral("Mode: MANUAL");
+    if (form_.picture->accessibleName() != name) {
+        form_.picture->setAccessibleName(name);
+        form_.picture->setAccessibleDescription(
+            picture == ModePicture::Automatic
+                ? QStringLiteral("The events run at their times")
+                : QStringLiteral("The clock is stopped; events run by Manual Exec"));
+    }
     shown_ = picture;
 }
 
@@ -118,6 +143,8 @@ void RunControl::okCommand(bool shiftDown) {
 }
 
 bool RunControl::manualExecute() {
+    if (executing())
+        return false;
     if (mode_ != Mode::Manual)
         enterManualMode();
     const int row = selectedRow();
@@ -132,6 +159,8 @@ bool RunControl::manualExecute() {
 }
 
 void RunControl::resetSequence() {
+    if (executing())
+        return;
     enterManualMode();
     clock_.resetToZero();
     sequence_.rewind();
@@ -181,7 +210,16 @@ std::int64_t RunControl::margin() const {
 
 RunControl::Pass RunControl::runDueEvents() {
     ++executing_;
+    // A failure that halts the run shows the manual mode, and stops the clock, before its box
+    // opens.
+    Reporter box;
+    box = setReporter([this, &box](const ErrorReport& report) {
+        if (!form_.skipError->isChecked())
+            enterManualMode();
+        box(report);
+    });
     const RunOutcome outcome = sequence_.runDue();
+    setReporter(std::move(box));
     --executing_;
     switch (outcome) {
     case RunOutcome::Executed:
@@ -190,6 +228,8 @@ RunControl::Pass RunControl::runDueEvents() {
         return Pass::Idle;
     case RunOutcome::Failed:
         form_.list->viewport()->update();
+        showRunRows();
+        // A MANUAL pressed while the event waited for its device holds: the clock stays paused.
         if (form_.skipError->isChecked()) {
             sequence_.skipCurrent();
             return Pass::Skipped;
