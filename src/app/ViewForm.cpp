@@ -236,9 +236,10 @@ QAccessibleInterface* timeLabelAccessible(const QString&, QObject* object) {
 
 TimeLabel::TimeLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setAccessibleDescription(QStringLiteral("The sequence time"));
+    // Before anything asks for (and caches) the label's interface.
     static const bool accessible = (QAccessible::installFactory(timeLabelAccessible), true);
     (void)accessible;
+    setAccessibleDescription(QStringLiteral("The sequence time"));
 }
 
 const std::optional<GlyphText::Line>& TimeLabel::line() {
