@@ -18,7 +18,7 @@
 // DeviceWait.h): MANUAL, Automatic and Exit act at once, the operations that would execute or
 // replace events (Manual Exec, Reset Seq., and the view's Load, Initialize, Command List) do
 // nothing while an event executes. A failure that halts the run shows the manual mode and
-// stops the clock before its message box opens. Every other operation works in both modes.
+// stops the clock before its message box opens. Every operation works in both modes.
 
 #include "app/AppMessageLoop.h"
 #include "app/ViewForm.h"
