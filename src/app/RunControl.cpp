@@ -34,7 +34,9 @@ void sleepUntil(std::int64_t monotonicNs) {
     }
 }
 
-// While a write waits for a device, the window takes the operator's input and repaints.
+// While an event's write waits for a device, the window takes the operator's input and
+// repaints. Only then: a wait elsewhere (a network port connecting while the ports load) must
+// not let the operator start the same operation again inside it.
 void handleEventsWhileWaiting() {
     static bool handling = false;
     if (handling)
@@ -43,6 +45,17 @@ void handleEventsWhileWaiting() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     handling = false;
 }
+
+class ResponsiveWaits {
+public:
+    ResponsiveWaits() : previous_(setWaitSliceHook(handleEventsWhileWaiting)) {}
+    ~ResponsiveWaits() { setWaitSliceHook(previous_); }
+    ResponsiveWaits(const ResponsiveWaits&) = delete;
+    ResponsiveWaits& operator=(const ResponsiveWaits&) = delete;
+
+private:
+    WaitSliceHook previous_;
+};
 
 int pictureIndex(ModePicture picture) {
     return picture == ModePicture::Automatic ? 2 : picture == ModePicture::ManualBlink ? 1 : 0;
@@ -63,10 +76,8 @@ RunControl::RunControl(EventSequence& sequence, EventListModel& model, const Vie
 }
 
 RunControl::~RunControl() {
-    if (registered_) {
+    if (registered_)
         loop_->removeIdleHandler(this);
-        setWaitSliceHook(previousHook_);
-    }
 }
 
 void RunControl::start() {
@@ -78,7 +89,6 @@ void RunControl::start() {
     updateTimeDisplay();
     if (loop_ && !registered_) {
         loop_->installIdleHandler(this);
-        previousHook_ = setWaitSliceHook(handleEventsWhileWaiting);
         registered_ = true;
     }
 }
@@ -151,7 +161,11 @@ bool RunControl::manualExecute() {
     if (row < 0 || row >= sequence_.count())
         return false;
     ++executing_;
-    const bool executed = sequence_.executeAt(row);
+    bool executed = false;
+    {
+        const ResponsiveWaits responsive;
+        executed = sequence_.executeAt(row);
+    }
     --executing_;
     form_.list->viewport()->update();
     updateTimeDisplay();
@@ -218,7 +232,11 @@ RunControl::Pass RunControl::runDueEvents() {
             enterManualMode();
         box(report);
     });
-    const RunOutcome outcome = sequence_.runDue();
+    RunOutcome outcome = RunOutcome::NothingDue;
+    {
+        const ResponsiveWaits responsive;
+        outcome = sequence_.runDue();
+    }
     setReporter(std::move(box));
     --executing_;
     switch (outcome) {

@@ -22,7 +22,6 @@
 
 #include "app/AppMessageLoop.h"
 #include "app/ViewForm.h"
-#include "ports/DeviceWait.h"
 #include "sequence/TimeCode.h"
 
 #include <QObject>
@@ -108,7 +107,6 @@ private:
     QTimer blinkTimer_;
     int blinkIndex_ = 0;
     bool registered_ = false;
-    WaitSliceHook previousHook_ = nullptr;
     int executing_ = 0;
 
     std::int64_t repaintNs_; // the longest recent repaint
