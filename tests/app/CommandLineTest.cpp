@@ -19,14 +19,11 @@ bool heldExclusively(const Pty& pty) {
     return ::ioctl(pty.slaveFd(), TIOCGEXCL, &held) == 0 && held != 0;
 }
 
-// The program with `args`, no display in its environment, DISPLAY set to `display` if given.
-ChildProcess startWithoutDisplay(std::vector<std::string> args, const char* display = nullptr) {
-    std::vector<std::string> command{"/usr/bin/env",    "-u", "DISPLAY",        "-u",
-                                     "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"};
-    if (display)
-        command.push_back(std::string("DISPLAY=") + display);
-    command.push_back(CADENTOR_APP_BINARY);
-    command.insert(command.end(), args.begin(), args.end());
+// `command` (the program, after any settings such as "DISPLAY=:9") with no display in its
+// environment.
+ChildProcess startWithoutDisplay(std::vector<std::string> command) {
+    command.insert(command.begin(), {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                                     "QT_QPA_PLATFORM"});
     return ChildProcess(command);
 }
 
@@ -57,8 +54,8 @@ TEST(DesktopCommandLine, QtTakesItsOptionsOthersAreIgnoredAndSigtermClosesTheSta
     files.write("Config.ini", "[Common]\nRequire=2\n[Port0]\nDevice=" + pty.slavePath() +
                                   "\n[Port1]\nDevice=/nonexistent/tty\n");
     ChildProcess child =
-        startWithoutDisplay({"-platform", "offscreen", "--bogus", "-style", "fusion", "--dir",
-                             files.path(), "-qwindowgeometry", "+10+10"});
+        startWithoutDisplay({CADENTOR_APP_BINARY, "-platform", "offscreen", "--bogus", "-style",
+                             "fusion", "--dir", files.path(), "-qwindowgeometry", "+10+10"});
     for (int waited = 0; !heldExclusively(pty); waited += 10, ::usleep(10000))
         ASSERT_LT(waited, 10000) << "the program never opened its port\n" << child.err();
     ::usleep(300000); // the box opens
@@ -71,9 +68,10 @@ TEST(DesktopCommandLine, QtTakesItsOptionsOthersAreIgnoredAndSigtermClosesTheSta
 }
 
 TEST(DesktopCommandLine, WithoutADisplayOneLineSaysSoAndTheStatusIsTwo) {
-    for (const char* display : {static_cast<const char*>(nullptr), ":987"}) { // no server
-        ChildProcess child = startWithoutDisplay({}, display);
-        EXPECT_EQ(child.wait(), 2) << (display ? display : "unset");
+    for (const std::string display : {"", "DISPLAY=:987"}) { // unset, naming no server
+        ChildProcess child =
+            startWithoutDisplay({display.empty() ? "-uDISPLAY" : display, CADENTOR_APP_BINARY});
+        EXPECT_EQ(child.wait(), 2) << display;
         EXPECT_EQ(child.err(), "cadentor: no display found (set DISPLAY or WAYLAND_DISPLAY, or "
                                "give -platform); to run a sequence without a window, use "
                                "cadentor-run\n");
