@@ -88,6 +88,7 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
         if (std::optional<std::string> text = getCellText(index.row(), index.column()))
             return decodeBytes(*text);
         return {};
@@ -105,11 +106,34 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const {
         if (std::optional<RowColours> colours = getRowColours(index.row()))
             return colours->background;
         return {};
+    case Qt::AccessibleDescriptionRole:
+        return outcomeText(index.row());
+    case StatusRole:
+        if (const SequenceEvent* event = sequence_.eventAt(index.row()))
+            return static_cast<int>(event->status());
+        return {};
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     default:
         return {};
     }
+}
+
+QVariant EventListModel::outcomeText(int row) const {
+    const SequenceEvent* event = row < sequence_.count() ? sequence_.eventAt(row) : nullptr;
+    if (!event)
+        return {};
+    switch (event->status()) {
+    case EventStatus::Done:
+        return QStringLiteral("Done");
+    case EventStatus::Failed:
+        if (const std::string* reason = getFailureReason(row))
+            return QStringLiteral("Failed: ") + decodeBytes(*reason);
+        return QStringLiteral("Failed");
+    case EventStatus::Pending:
+        break;
+    }
+    return QStringLiteral("Not run yet");
 }
 
 QVariant EventListModel::headerData(int section, Qt::Orientation orientation, int role) const {

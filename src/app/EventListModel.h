@@ -1,7 +1,9 @@
 #pragma once
 // The event list as a virtual table: three columns (time code, port, event name) whose texts and
 // row colours are asked of the EventSequence whenever the view paints a cell. A cell's tooltip
-// is its text, followed on a failed row by the reason the failure kept.
+// is its text, followed on a failed row by the reason the failure kept; for a screen reader,
+// a cell's accessible text is its text and its description the row's outcome ("Done",
+// "Failed: reason", "Not run yet"). StatusRole gives the row's EventStatus, for the delegate.
 //
 // The row count is the list's item count, set by setItemCount() after every operation that
 // replaces the events; a row the sequence no longer holds answers with nothing, so a repaint in
@@ -25,6 +27,8 @@ struct RowColours {
 
 class EventListModel : public QAbstractTableModel {
 public:
+    static constexpr int StatusRole = Qt::UserRole;
+
     explicit EventListModel(const EventSequence& sequence, QObject* parent = nullptr);
 
     // Sets the number of rows and makes the view ask again for every visible cell.
@@ -49,6 +53,8 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    QVariant outcomeText(int row) const;
+
     const EventSequence& sequence_;
     int itemCount_ = 0;
 };

@@ -10,21 +10,22 @@ namespace cadentor {
 
 namespace {
 
+// In the order of reading the form, top to bottom and left to right: the Tab order.
 constexpr ControlTemplate controls[] = {
     {"title", ControlKind::StaticText, "COMポート制御 イベントシーケンサ", {4, 5, 182, 8}, false},
     {"load", ControlKind::PushButton, "&Load", {6, 18, 50, 14}, true},
-    {"commandList", ControlKind::PushButton, "&Command List", {6, 34, 50, 14}, true},
-    {"exit", ControlKind::PushButton, "E&xit", {6, 66, 50, 14}, true},
     {"automatic", ControlKind::PushButton, "&Automatic", {60, 18, 50, 30}, true},
     {"manual", ControlKind::PushButton, "&MANUAL", {114, 18, 50, 14}, true},
-    {"initialize", ControlKind::PushButton, "&Initialize", {114, 34, 50, 14}, true},
     {"picture", ControlKind::Picture, "", {183, 15, 114, 33}, false},
+    {"commandList", ControlKind::PushButton, "&Command List", {6, 34, 50, 14}, true},
+    {"initialize", ControlKind::PushButton, "&Initialize", {114, 34, 50, 14}, true},
     {"manualExec", ControlKind::PushButton, "Manual &Exec", {60, 50, 50, 14}, true},
     {"resetSeq", ControlKind::PushButton, "&Reset Seq.", {114, 50, 50, 14}, true},
     {"portInfo", ControlKind::Edit, "", {167, 52, 134, 39}, true},
+    {"exit", ControlKind::PushButton, "E&xit", {6, 66, 50, 14}, true},
+    {"skipError", ControlKind::CheckBox, "SkipError", {64, 69, 43, 10}, true},
     {"timeLabel", ControlKind::StaticText, "CurrentTime:", {9, 83, 129, 8}, false},
     {"list", ControlKind::ListView, "", {9, 97, 293, 151}, true},
-    {"skipError", ControlKind::CheckBox, "SkipError", {64, 69, 43, 10}, true},
 };
 
 } // namespace

@@ -1,5 +1,5 @@
 #pragma once
-// The layout of the main form: its controls in template order (which is also the Tab order),
+// The layout of the main form: its controls in Tab order (the order of reading the form),
 // their names, texts, kinds and rectangles in dialog units, and the conversion of dialog units
 // to pixels from the form font's metrics.
 //

@@ -1,8 +1,10 @@
 #include "app/MessageBoxReporter.h"
 
 #include "app/TextDecoding.h"
+#include "ports/StopRequest.h"
 
 #include <QMessageBox>
+#include <cstdio>
 
 namespace cadentor {
 
@@ -17,6 +19,13 @@ void prepareMessageBox(QMessageBox& box, const ErrorReport& report) {
 }
 
 void showMessageBox(const ErrorReport& report) {
+    if (stopRequested()) {
+        std::fprintf(stderr, "%s: %s\n", report.caption.c_str(), report.text.c_str());
+        if (!report.detail.empty())
+            std::fprintf(stderr, "  %s\n", report.detail.c_str());
+        std::fflush(stderr);
+        return;
+    }
     QMessageBox box;
     prepareMessageBox(box, report);
     box.exec();

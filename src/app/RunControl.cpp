@@ -1,11 +1,14 @@
 #include "app/RunControl.h"
 
 #include "app/EventListModel.h"
+#include "messages/Messages.h"
+#include "ports/DeviceWait.h"
 #include "sequence/DueInstant.h"
 #include "sequence/EventSequence.h"
 #include "sequence/SequenceClock.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QScreen>
 #include <algorithm>
@@ -30,6 +33,29 @@ void sleepUntil(std::int64_t monotonicNs) {
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }
 }
+
+// While an event's write waits for a device, the window takes the operator's input and
+// repaints. Only then: a wait elsewhere (a network port connecting while the ports load) must
+// not let the operator start the same operation again inside it.
+void handleEventsWhileWaiting() {
+    static bool handling = false;
+    if (handling)
+        return;
+    handling = true;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    handling = false;
+}
+
+class ResponsiveWaits {
+public:
+    ResponsiveWaits() : previous_(setWaitSliceHook(handleEventsWhileWaiting)) {}
+    ~ResponsiveWaits() { setWaitSliceHook(previous_); }
+    ResponsiveWaits(const ResponsiveWaits&) = delete;
+    ResponsiveWaits& operator=(const ResponsiveWaits&) = delete;
+
+private:
+    WaitSliceHook previous_;
+};
 
 int pictureIndex(ModePicture picture) {
     return picture == ModePicture::Automatic ? 2 : picture == ModePicture::ManualBlink ? 1 : 0;
@@ -69,6 +95,15 @@ void RunControl::start() {
 
 void RunControl::setModePicture(ModePicture picture) {
     form_.picture->setPixmap(pictures_[pictureIndex(picture)]);
+    const QString name = picture == ModePicture::Automatic ? QStringLiteral("Mode: AUTOMATIC")
+                                                           : QStringLiteral("Mode: MANUAL");
+    if (form_.picture->accessibleName() != name) {
+        form_.picture->setAccessibleName(name);
+        form_.picture->setAccessibleDescription(
+            picture == ModePicture::Automatic
+                ? QStringLiteral("The events run at their times")
+                : QStringLiteral("The clock is stopped; events run by Manual Exec"));
+    }
     shown_ = picture;
 }
 
@@ -118,13 +153,19 @@ void RunControl::okCommand(bool shiftDown) {
 }
 
 bool RunControl::manualExecute() {
+    if (executing())
+        return false;
     if (mode_ != Mode::Manual)
         enterManualMode();
     const int row = selectedRow();
     if (row < 0 || row >= sequence_.count())
         return false;
     ++executing_;
-    const bool executed = sequence_.executeAt(row);
+    bool executed = false;
+    {
+        const ResponsiveWaits responsive;
+        executed = sequence_.executeAt(row);
+    }
     --executing_;
     form_.list->viewport()->update();
     updateTimeDisplay();
@@ -132,6 +173,8 @@ bool RunControl::manualExecute() {
 }
 
 void RunControl::resetSequence() {
+    if (executing())
+        return;
     enterManualMode();
     clock_.resetToZero();
     sequence_.rewind();
@@ -181,7 +224,20 @@ std::int64_t RunControl::margin() const {
 
 RunControl::Pass RunControl::runDueEvents() {
     ++executing_;
-    const RunOutcome outcome = sequence_.runDue();
+    // A failure that halts the run shows the manual mode, and stops the clock, before its box
+    // opens.
+    Reporter box;
+    box = setReporter([this, &box](const ErrorReport& report) {
+        if (!form_.skipError->isChecked())
+            enterManualMode();
+        box(report);
+    });
+    RunOutcome outcome = RunOutcome::NothingDue;
+    {
+        const ResponsiveWaits responsive;
+        outcome = sequence_.runDue();
+    }
+    setReporter(std::move(box));
     --executing_;
     switch (outcome) {
     case RunOutcome::Executed:
@@ -190,6 +246,8 @@ RunControl::Pass RunControl::runDueEvents() {
         return Pass::Idle;
     case RunOutcome::Failed:
         form_.list->viewport()->update();
+        showRunRows();
+        // A MANUAL pressed while the event waited for its device holds: the clock stays paused.
         if (form_.skipError->isChecked()) {
             sequence_.skipCurrent();
             return Pass::Skipped;

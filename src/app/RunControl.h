@@ -13,7 +13,12 @@
 // on the last of them) is brought up to date right after the events of a pass: the time label at
 // the screen's rate, the list at most ten times a second, and the list at once when the run stops.
 // A failure passed over because SkipError is ticked ends the pass, so that what the operator did
-// meanwhile (MANUAL, Exit) comes before the next event. Every operation works in both modes.
+// meanwhile (MANUAL, Exit) comes before the next event. While an event's write waits for a
+// device, the window goes on taking the operator's input and repainting (a wait slice hook,
+// DeviceWait.h): MANUAL, Automatic and Exit act at once, the operations that would execute or
+// replace events (Manual Exec, Reset Seq., and the view's Load, Initialize, Command List) do
+// nothing while an event executes. A failure that halts the run shows the manual mode and
+// stops the clock before its message box opens. Every operation works in both modes.
 
 #include "app/AppMessageLoop.h"
 #include "app/ViewForm.h"
@@ -55,8 +60,11 @@ public:
     void enterManualMode();
     void automaticCommand();
     void manualCommand();
-    // Enters manual mode, then executes the selected row; false when none is selected.
+    // Enters manual mode, then executes the selected row; false when none is selected or an
+    // event is executing.
     bool manualExecute();
+    // Manual mode, the clock at zero and every row back to Pending; nothing while an event
+    // executes.
     void resetSequence();
     // The Enter key: with Shift the automatic command, else manual execution.
     void okCommand(bool shiftDown);

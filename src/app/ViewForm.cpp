@@ -1,8 +1,11 @@
 #include "app/ViewForm.h"
 
+#include "app/EventListModel.h"
 #include "app/FormTemplate.h"
 #include "app/TextDecoding.h"
+#include "sequence/SequenceEvent.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -37,6 +40,13 @@ void EventListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
                               const QModelIndex& index) const {
     QStyleOptionViewItem cell = option;
     initStyleOption(&cell, index);
+    // A selected failed row still shows that it failed: its selection is deep red.
+    if ((cell.state & QStyle::State_Selected) &&
+        index.data(EventListModel::StatusRole).toInt() == static_cast<int>(EventStatus::Failed))
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            cell.palette.setColor(group, QPalette::Highlight, failedSelection);
+            cell.palette.setColor(group, QPalette::HighlightedText, Qt::white);
+        }
     const QWidget* widget = cell.widget;
     const QStyle* style = widget ? widget->style() : QApplication::style();
     // Where the style puts the text of an item without icon or check box: inside a margin,
@@ -203,8 +213,33 @@ QModelIndex EventListView::moveCursor(CursorAction action, Qt::KeyboardModifiers
     return QTableView::moveCursor(action, modifiers);
 }
 
+namespace {
+
+// A screen reader reads the label's text as its name, whenever it asks: the label changes too
+// often to announce each change.
+class TimeLabelAccessible : public QAccessibleWidget {
+public:
+    explicit TimeLabelAccessible(TimeLabel* label)
+        : QAccessibleWidget(label, QAccessible::StaticText) {}
+    QString text(QAccessible::Text kind) const override {
+        return kind == QAccessible::Name ? static_cast<const TimeLabel*>(widget())->text()
+                                         : QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface* timeLabelAccessible(const QString&, QObject* object) {
+    auto* label = dynamic_cast<TimeLabel*>(object);
+    return label ? new TimeLabelAccessible(label) : nullptr;
+}
+
+} // namespace
+
 TimeLabel::TimeLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Before anything asks for (and caches) the label's interface.
+    static const bool accessible = (QAccessible::installFactory(timeLabelAccessible), true);
+    (void)accessible;
+    setAccessibleDescription(QStringLiteral("The sequence time"));
 }
 
 const std::optional<GlyphText::Line>& TimeLabel::line() {

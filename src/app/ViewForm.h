@@ -31,9 +31,11 @@ private:
     std::string raw_;
 };
 
-// Paints the list's cells as the style does, placing a text that fits its cell with GlyphText.
+// Paints the list's cells as the style does, placing a text that fits its cell with GlyphText;
+// a selected failed row is highlighted in failedSelection.
 class EventListDelegate : public QStyledItemDelegate {
 public:
+    static inline const QColor failedSelection{153, 0, 0};
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -93,7 +95,8 @@ protected:
 // size and paints its own background, so a new text repaints its rectangle alone, from the
 // glyph before the first that changed: no layout request to the form and nothing behind it
 // painted first. It repaints at once, as an animation does: a repaint left to the loop would
-// cost the loop another turn for each frame. Its text is placed with GlyphText.
+// cost the loop another turn for each frame. Its text is placed with GlyphText. Its accessible
+// name is its text.
 class TimeLabel : public QWidget {
 public:
     TimeLabel(const QString& text, QWidget* parent);

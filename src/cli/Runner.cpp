@@ -273,7 +273,8 @@ void SequenceRunner::printOutcome(int index) {
         return;
     bool done = event->status() == EventStatus::Done;
     writeAll(out_, eventLine(*event) + (done ? "\tDone\n" : "\tFailed\n"));
-    if (!done && !event->failureReason().empty())
+    if (!done && commandKind(event->portId()) != CommandKind::Send &&
+        !event->failureReason().empty())
         complain((commandKind(event->portId()) == CommandKind::Open ? "could not open "
                                                                     : "could not start ") +
                  event->name() + "\n  " + event->failureReason());

@@ -9,6 +9,16 @@
 
 namespace cadentor {
 
+namespace {
+thread_local WaitSliceHook sliceHook = nullptr;
+} // namespace
+
+WaitSliceHook setWaitSliceHook(WaitSliceHook hook) {
+    const WaitSliceHook previous = sliceHook;
+    sliceHook = hook;
+    return previous;
+}
+
 int msUntil(DeviceClock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - DeviceClock::now())
@@ -29,6 +39,8 @@ int waitFor(int fd, short events, DeviceClock::time_point deadline) {
             return p.revents;
         if (ready < 0 && errno != EINTR)
             return -1;
+        if (sliceHook)
+            sliceHook();
     }
 }
 

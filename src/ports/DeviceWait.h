@@ -2,7 +2,8 @@
 // Waiting on a device's descriptor without ever hanging: every wait is cut into slices of at
 // most StopCheckMs, so that a stop request (StopRequest.h) ends it within that time, and every
 // wait has a deadline. Shared by serial and network devices, whose descriptors are
-// non-blocking.
+// non-blocking. A thread that has more to do while it waits (the window keeps taking the
+// operator's input) installs a slice hook, which every wait of that thread calls between slices.
 
 #include <chrono>
 #include <cstddef>
@@ -15,6 +16,11 @@ namespace cadentor {
 using DeviceClock = std::chrono::steady_clock;
 
 inline constexpr int StopCheckMs = 50;
+
+// Called by waitFor() after every slice in which the device did not become ready; none by
+// default. Per thread. Returns the hook it replaces.
+using WaitSliceHook = void (*)();
+WaitSliceHook setWaitSliceHook(WaitSliceHook hook);
 
 // The milliseconds left until `deadline`, 0 once it has passed.
 int msUntil(DeviceClock::time_point deadline);

@@ -87,13 +87,17 @@ std::uint32_t PortSet::count() const {
     return static_cast<std::uint32_t>(ports_.size());
 }
 
-bool PortSet::write(PortId id, const std::uint8_t* bytes, std::uint32_t count) {
+bool PortSet::write(PortId id, const std::uint8_t* bytes, std::uint32_t count,
+                    std::string* whyNot) {
     if (id >= this->count()) {
-        raiseMessage(MessageId::BadPortId, "port " + std::to_string(id) + ": " +
-                                               std::to_string(this->count()) + " ports are open");
+        std::string detail =
+            "port " + std::to_string(id) + ": " + std::to_string(this->count()) + " ports are open";
+        raiseMessage(MessageId::BadPortId, detail);
+        if (whyNot)
+            *whyNot = std::move(detail);
         return false;
     }
-    return ports_[id]->write(bytes, count);
+    return ports_[id]->write(bytes, count, whyNot);
 }
 
 const SerialPort* PortSet::port(PortId id) const {

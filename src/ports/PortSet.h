@@ -37,8 +37,10 @@ public:
     bool load();
     bool closeAll();
     std::uint32_t count() const;
-    // Message 11 and nothing written for an id not below count(); else SerialPort::write.
-    bool write(PortId id, const std::uint8_t* bytes, std::uint32_t count);
+    // Message 11 and nothing written for an id not below count(); else SerialPort::write. On
+    // failure `whyNot`, when given, gets the message's detail.
+    bool write(PortId id, const std::uint8_t* bytes, std::uint32_t count,
+               std::string* whyNot = nullptr);
     // The port with this id, for its device name and settings; null for an id not below
     // count().
     const SerialPort* port(PortId id) const;

@@ -2,6 +2,8 @@
 
 #include "messages/Messages.h"
 
+#include <utility>
+
 namespace cadentor {
 
 SerialPort::SerialPort(DeviceLayer& layer) : layer_(layer) {}
@@ -42,13 +44,15 @@ bool SerialPort::close() {
     return true;
 }
 
-bool SerialPort::write(const std::uint8_t* bytes, std::uint32_t count) {
+bool SerialPort::write(const std::uint8_t* bytes, std::uint32_t count, std::string* whyNot) {
     if (!device_)
         return false;
     std::string error;
     if (device_->write(bytes, count, writeTimeoutMs_, error))
         return true;
     raiseMessage(MessageId::PortWriteFailed, error);
+    if (whyNot)
+        *whyNot = std::move(error);
     return false;
 }
 

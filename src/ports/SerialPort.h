@@ -27,8 +27,8 @@ public:
     bool close();
     // False without a message when not open; message 4 when the device fails, takes no data
     // for the write time-out, or the write is given up on a stop request (the unsent rest is
-    // dropped; the port stays open).
-    bool write(const std::uint8_t* bytes, std::uint32_t count);
+    // dropped; the port stays open). On failure `whyNot`, when given, gets the message's detail.
+    bool write(const std::uint8_t* bytes, std::uint32_t count, std::string* whyNot = nullptr);
     const std::string& deviceName() const;
     std::uint32_t baudRate() const;
     Parity parity() const;

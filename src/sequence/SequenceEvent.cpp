@@ -26,7 +26,7 @@ bool SequenceEvent::execute() {
         ok = openTarget(text, &whyNot);
         break;
     case CommandKind::Send:
-        ok = ports_->write(portId_, bytes_, byteCount_);
+        ok = ports_->write(portId_, bytes_, byteCount_, &whyNot);
         break;
     }
     status_ = ok ? EventStatus::Done : EventStatus::Failed;

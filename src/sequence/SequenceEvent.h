@@ -24,7 +24,8 @@ public:
                   std::uint32_t byteCount, PortSet& ports);
 
     // Performs the action, sets the status to Done or Failed and returns success. A failed
-    // send shows the port set's message; a failed exec or open shows none, but keeps why.
+    // send shows the port set's message and keeps its detail; a failed exec or open shows
+    // none, but keeps why.
     bool execute();
     TimeCode timeCode() const { return timeCode_; }
     const std::string& name() const { return name_; }
@@ -36,9 +37,10 @@ public:
     // "Exec", "Open", or the device name of the port (empty when the set has no such port).
     std::string portText() const;
 
-    // Why the last execute() of this exec or open event failed, such as "/srv/show/run.sh:
-    // Permission denied" or "xdg-open: not found on PATH" (see Actions.h); empty when it did
-    // not fail, for a send event, and after resetStatus().
+    // Why the last execute() of this event failed, such as "/srv/show/run.sh: Permission
+    // denied", "xdg-open: not found on PATH" (see Actions.h) or, for a send, the detail of its
+    // message ("/dev/ttyUSB0: Input/output error"); empty when it did not fail and after
+    // resetStatus().
     const std::string& failureReason() const;
 
     PortId portId() const { return portId_; }

@@ -51,16 +51,17 @@ using Colours = std::vector<QColor>;
 inline const QColor white(255, 255, 255), paleBlue(204, 204, 255), paleRed(255, 153, 153);
 
 // A program directory with `commands` as Command.def and a Config.ini naming the two ptys (the
-// second at 38400 bps, odd parity, two stop bits), the frame over them, and what an
-// operator does with it; the frame is open and shown when the test starts.
+// first with the `port0` lines too, the second at 38400 bps, odd parity, two stop bits), the
+// frame over them, and what an operator does with it; the frame is open and shown when the test
+// starts.
 class FormTest : public ::testing::Test, private ApplicationFirst {
 protected:
-    explicit FormTest(const std::string& commands) {
+    explicit FormTest(const std::string& commands, const std::string& port0 = "") {
         directory.write("Command.def", commands);
-        directory.write("Config.ini",
-                        "[Common]\r\nRequire=2\r\n[Port0]\r\nDevice=" + pty0.slavePath() +
-                            "\r\n[Port1]\r\nDevice=" + pty1.slavePath() +
-                            "\r\nBaudRate=38400\r\nParity=3\r\nStopBits=2\r\n");
+        directory.write("Config.ini", "[Common]\r\nRequire=2\r\n[Port0]\r\n" + port0 +
+                                          "Device=" + pty0.slavePath() +
+                                          "\r\n[Port1]\r\nDevice=" + pty1.slavePath() +
+                                          "\r\nBaudRate=38400\r\nParity=3\r\nStopBits=2\r\n");
     }
     // The frame's view initialises: ports opened, Command.def read.
     void SetUp() override {

@@ -1,5 +1,6 @@
-// The desktop program as a process: --dir gives the files it opens, and SIGTERM ends it with
-// its ports closed.
+// The desktop program as a process: --dir gives the files it opens, Qt takes its own options,
+// SIGTERM ends it with its ports closed, even in the box of a port that did not open, and
+// without a display it says so.
 
 #include "support/ChildProcess.h"
 #include "support/Pty.h"
@@ -12,6 +13,19 @@
 
 namespace cadentor::test {
 namespace {
+
+bool heldExclusively(const Pty& pty) {
+    int held = 0;
+    return ::ioctl(pty.slaveFd(), TIOCGEXCL, &held) == 0 && held != 0;
+}
+
+// `command` (the program, after any settings such as "DISPLAY=:9") with no display in its
+// environment.
+ChildProcess startWithoutDisplay(std::vector<std::string> command) {
+    command.insert(command.begin(), {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                                     "QT_QPA_PLATFORM"});
+    return ChildProcess(command);
+}
 
 // Seen from the pty that the files in DIR name, which the program holds exclusively once it
 // has opened it. The files beside the program open no port, so a program that ignored --dir
@@ -26,15 +40,42 @@ TEST(DesktopCommandLine, DirGivesTheFilesAndSigtermEndsTheProgramWithItsPortsClo
     const std::string binary = program.file("cadentor");
     std::filesystem::copy_file(CADENTOR_APP_BINARY, binary);
     ChildProcess child({binary, "--dir", files.path()});
-    const auto heldExclusively = [&] {
-        int held = 0;
-        return ::ioctl(pty.slaveFd(), TIOCGEXCL, &held) == 0 && held != 0;
-    };
-    for (int waited = 0; !heldExclusively(); waited += 10, ::usleep(10000))
+    for (int waited = 0; !heldExclusively(pty); waited += 10, ::usleep(10000))
         ASSERT_LT(waited, 10000) << "the program never opened its port\n" << child.err();
     child.sendSignal(SIGTERM);
     EXPECT_EQ(child.wait(), 1);
-    EXPECT_FALSE(heldExclusively());
+    EXPECT_FALSE(heldExclusively(pty));
+}
+
+// Port 1 does not open: its box opens at start-up while port 0 is held.
+TEST(DesktopCommandLine, QtTakesItsOptionsOthersAreIgnoredAndSigtermClosesTheStartUpBox) {
+    Pty pty;
+    TempDir files;
+    files.write("Config.ini", "[Common]\nRequire=2\n[Port0]\nDevice=" + pty.slavePath() +
+                                  "\n[Port1]\nDevice=/nonexistent/tty\n");
+    ChildProcess child =
+        startWithoutDisplay({CADENTOR_APP_BINARY, "-platform", "offscreen", "--bogus", "-style",
+                             "fusion", "--dir", files.path(), "-qwindowgeometry", "+10+10"});
+    for (int waited = 0; !heldExclusively(pty); waited += 10, ::usleep(10000))
+        ASSERT_LT(waited, 10000) << "the program never opened its port\n" << child.err();
+    ::usleep(300000); // the box opens
+    child.sendSignal(SIGTERM);
+    ASSERT_EQ(child.wait(), 1);
+    EXPECT_FALSE(heldExclusively(pty));
+    EXPECT_NE(child.err().find("cadentor: ignoring argument '--bogus'\n"), std::string::npos);
+    for (const char* taken : {"'-platform'", "'offscreen'", "'-style'", "'fusion'", "'+10+10'"})
+        EXPECT_EQ(child.err().find(taken), std::string::npos) << taken;
+}
+
+TEST(DesktopCommandLine, WithoutADisplayOneLineSaysSoAndTheStatusIsTwo) {
+    for (const std::string display : {"", "DISPLAY=:987"}) { // unset, naming no server
+        ChildProcess child =
+            startWithoutDisplay({display.empty() ? "-uDISPLAY" : display, CADENTOR_APP_BINARY});
+        EXPECT_EQ(child.wait(), 2) << display;
+        EXPECT_EQ(child.err(), "cadentor: no display found (set DISPLAY or WAYLAND_DISPLAY, or "
+                               "give -platform); to run a sequence without a window, use "
+                               "cadentor-run\n");
+    }
 }
 
 } // namespace

@@ -33,11 +33,15 @@ TEST_F(ListModelTest, CellsShowTimeCodePortAndNameInTheColoursOfTheirStatusAndWh
     const struct {
         QString cells[3];
         QColor text, background;
+        QString outcome; // for a screen reader
     } expected[] = {
-        {{"0:0:0.000", QString::fromStdString(pty0.slavePath()), "A"}, doneText, paleBlue},
-        {{"0:0:59.999", "Exec", "Run"}, pendingText, white},
-        {{"0:1:0.000", "Open", "Doc"}, pendingText, white},
-        {{"1:2:5.500", "Exec", "Fail"}, failedText, paleRed}};
+        {{"0:0:0.000", QString::fromStdString(pty0.slavePath()), "A"}, doneText, paleBlue, "Done"},
+        {{"0:0:59.999", "Exec", "Run"}, pendingText, white, "Not run yet"},
+        {{"0:1:0.000", "Open", "Doc"}, pendingText, white, "Not run yet"},
+        {{"1:2:5.500", "Exec", "Fail"},
+         failedText,
+         paleRed,
+         "Failed: /nonexistent/program: No such file or directory"}};
     for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 3; ++column) {
             SCOPED_TRACE(row * 10 + column);
@@ -45,6 +49,7 @@ TEST_F(ListModelTest, CellsShowTimeCodePortAndNameInTheColoursOfTheirStatusAndWh
             EXPECT_EQ(data(row, column, Qt::ForegroundRole).value<QColor>(), expected[row].text);
             EXPECT_EQ(data(row, column, Qt::BackgroundRole).value<QColor>(),
                       expected[row].background);
+            EXPECT_EQ(data(row, column, Qt::AccessibleDescriptionRole), expected[row].outcome);
         }
     EXPECT_EQ(data(3, 1, Qt::ToolTipRole).toString(),
               "Exec\n/nonexistent/program: No such file or directory");

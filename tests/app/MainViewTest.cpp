@@ -1,6 +1,9 @@
 #include "AppTestSupport.h"
 
+#include <QAccessible>
 #include <QScreen>
+#include <fcntl.h>
+#include <poll.h>
 
 namespace cadentor::test {
 namespace {
@@ -53,13 +56,14 @@ TEST_F(ViewTest, ManualExecutionByButtonDoubleClickAndKeysAndHomeAndEndInTheList
     // The run continues after the executed row: row 0 never runs.
     EXPECT_EQ(sent0(1), "C");
     EXPECT_EQ(colours()[0], white);
-    clickRow(0);
+    clickRow(2);
     key("skipError", Qt::Key_Enter); // on the check box, Enter is the OK command too
-    EXPECT_EQ(sent0(1), "A");
+    EXPECT_EQ(sent0(1), "C");
     key("resetSeq", Qt::Key_Escape);
-    EXPECT_EQ(colours()[0], paleBlue);
+    EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.600");
     key("resetSeq", Qt::Key_Return); // Reset Seq., and not the OK command
     EXPECT_EQ(colours(), Colours(4, white));
+    EXPECT_EQ(timeLabel(), "CurrentTime=0:0:0.000");
     EXPECT_EQ(sent0(0), "");
 }
 
@@ -93,6 +97,13 @@ TEST_F(ViewTest, AFailureStopsTheRunUnlessSkipErrorPassesOverItWhileNoPassRunsIn
     ASSERT_EQ(reporter.ids(), std::vector<MessageId>{MessageId::PortWriteFailed});
     EXPECT_EQ(colours(), (Colours{paleBlue, paleRed, white}));
     EXPECT_EQ(view().sequence().currentIndex(), 0);
+    EXPECT_EQ(model().index(1, 2).data(Qt::ToolTipRole).toString(),
+              QString::fromStdString("P1a\n" + pty1.slavePath() + ": Input/output error"));
+    clickRow(1); // selected, it still shows that it failed
+    const QRect cell = view().list()->visualRect(model().index(1, 2));
+    EXPECT_EQ(QColor(view().list()->viewport()->grab().toImage().pixel(cell.right() - 2,
+                                                                       cell.center().y())),
+              EventListDelegate::failedSelection);
     // A reporter that stays open for 300 ms with its own event loop, as a message box does.
     std::string sentBeforeClosing = "none";
     Reporter recording;
@@ -112,6 +123,73 @@ TEST_F(ViewTest, AFailureStopsTheRunUnlessSkipErrorPassesOverItWhileNoPassRunsIn
     EXPECT_EQ(sent0(1), "B");
     EXPECT_EQ(reporter.ids().size(), 2u); // Automatic tried the failed row again
     EXPECT_EQ(colours(), (Colours{paleBlue, paleRed, paleBlue}));
+}
+
+TEST_F(ViewTest, TabFollowsTheFormAndAScreenReaderGetsTheModeTheTimeAndTheOutcomes) {
+    std::vector<QString> order;
+    QWidget* widget = control("load");
+    do {
+        if (widget->parentWidget() == &view() && (widget->focusPolicy() & Qt::TabFocus))
+            order.push_back(widget->objectName());
+    } while ((widget = widget->nextInFocusChain()) != control("load") && order.size() < 20);
+    EXPECT_EQ(order, (std::vector<QString>{"load", "automatic", "manual", "commandList",
+                                           "initialize", "manualExec", "resetSeq", "portInfo",
+                                           "exit", "skipError", "list"}));
+    const auto spoken = [&](const char* name) {
+        return QAccessible::queryAccessibleInterface(control(name))->text(QAccessible::Name);
+    };
+    EXPECT_EQ(spoken("picture"), "Mode: MANUAL");
+    EXPECT_EQ(spoken("timeLabel"), "CurrentTime=0:0:0.000");
+    click("automatic");
+    EXPECT_EQ(spoken("picture"), "Mode: AUTOMATIC");
+}
+
+// Port 0 takes no data (its buffer is full) and gives up after 300 ms; port 1 takes everything.
+class StalledPortTest : public FormTest {
+protected:
+    StalledPortTest() : FormTest(commands, "WriteTimeout=300\r\n") {}
+    // After the port has opened, which drops what waited; until the pty takes nothing more
+    // for 100 ms (it makes room a little later a few times).
+    void fill() {
+        ::fcntl(pty0.slaveFd(), F_SETFL, ::fcntl(pty0.slaveFd(), F_GETFL) | O_NONBLOCK);
+        const std::string block(4096, 'x');
+        pollfd writable{pty0.slaveFd(), POLLOUT, 0};
+        do {
+            while (::write(pty0.slaveFd(), block.data(), block.size()) > 0) {
+            }
+        } while (::poll(&writable, 1, 100) > 0);
+    }
+};
+
+// While the write waits, the window handles the operator's input: MANUAL holds, and Manual
+// Exec and Reset Seq. do nothing then. A failure that halts the run shows MANUAL before its box.
+TEST_F(StalledPortTest, ManualPressedWhileAWriteWaitsHoldsAndAHaltingFailureShowsManual) {
+    loadSequence("0:0:0 P0a\r\n0:0:0.1 P1a\r\n");
+    fill();
+    std::vector<QString> atBox; // the mode shown, and the clock
+    Reporter recording;
+    recording = setReporter([&](const ErrorReport& report) {
+        recording(report);
+        atBox.push_back(control("picture")->accessibleName() + (clock.isPaused() ? " paused" : ""));
+    });
+    click("automatic");
+    ASSERT_TRUE(runUntilManual());
+    fill(); // the failed write dropped what was queued
+    click("skipError");
+    clickRow(1);
+    QTimer::singleShot(100, [&] {
+        click("manualExec");
+        click("resetSeq");
+        click("manual");
+    });
+    click("automatic");
+    ASSERT_TRUE(runUntilManual());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    runUntil([&] { return std::chrono::steady_clock::now() > until; });
+    setReporter(recording);
+    EXPECT_EQ(atBox, std::vector<QString>(2, "Mode: MANUAL paused"));
+    EXPECT_EQ(pty1.read(0, 100), "");                // neither P1a's time nor Manual Exec sent it
+    EXPECT_NE(timeLabel(), "CurrentTime=0:0:0.000"); // not reset
 }
 
 } // namespace

@@ -41,6 +41,11 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
          "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n"
          "0:0:0.020\t{0}\tB\tDone\n0:0:0.050\tExec\tMissing\tFailed\n",
          missing + missing, "AB"},
+        // A failed send: its message once, with the device's reason.
+        {"", "[Common]\nRequire=1\n[Port0]\nDevice=/dev/full\n", "A: 0: 41\n", "0:0:0 A\n", 1,
+         "0:0:0.000\t/dev/full\tA\tFailed\n",
+         "cadentor-run: COMポートへのデータ送信に失敗しました\n  /dev/full: No space left on "
+         "device\n"},
         // --list starts up as a run does, ports opened, but runs nothing.
         {"--list", "", "A: 0: 41\nRun: exec: /nonexistent/program\n", "1:02:03.5 A\n0:0:1 Run\n", 0,
          "0:0:1.000\tExec\tRun\n1:2:3.500\t{0}\tA\n", ""},
