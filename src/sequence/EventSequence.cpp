@@ -167,7 +167,7 @@ RunOutcome EventSequence::runDue() {
     std::int64_t i = start + 1;
     for (; i < size; ++i) {
         SequenceEvent& event = *events_[static_cast<std::size_t>(i)];
-        if (event.timeCode() > elapsed || stopRequested()) {
+        if (event.timeCode() > elapsed || stopRequested() || clock_->isPaused()) {
             position_ = static_cast<int>(i - 1);
             return i - 1 != start ? RunOutcome::Executed : RunOutcome::NothingDue;
         }

@@ -51,7 +51,9 @@ public:
     // that is not due (Executed if any ran, else NothingDue) or that fails (Failed, `position`
     // just before it); Finished when no event is left. Once the process-wide stop request is
     // made (ports/StopRequest.h) it executes no further event and returns as at an event not
-    // yet due, so a stop signal ends even a burst of thousands of events at one instant.
+    // yet due, so a stop signal ends even a burst of thousands of events at one instant. So
+    // does a pause of the clock while an event executes (the operator's MANUAL while a write
+    // waits).
     RunOutcome runDue();
     // Moves `position` to `index`, pauses the clock at the event's time code and executes it.
     // False with nothing changed for an index outside the list.

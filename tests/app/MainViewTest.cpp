@@ -192,5 +192,19 @@ TEST_F(StalledPortTest, ManualPressedWhileAWriteWaitsHoldsAndAHaltingFailureShow
     EXPECT_NE(timeLabel(), "CurrentTime=0:0:0.000"); // not reset
 }
 
+// MANUAL holds for the events due with the one whose write waited, when that write goes through.
+TEST_F(StalledPortTest, ManualPressedWhileAWriteWaitsStopsTheEventsDueWithIt) {
+    loadSequence("0:0:0 P0a\r\n0:0:0 P1a\r\n");
+    fill();
+    QTimer::singleShot(100, [&] {
+        click("manual");
+        pty0.read(0, 20); // the device takes data again
+    });
+    click("automatic");
+    ASSERT_TRUE(runUntilManual());
+    EXPECT_EQ(colours(), (Colours{paleBlue, white}));
+    EXPECT_EQ(pty1.read(0, 100), "");
+}
+
 } // namespace
 } // namespace cadentor::test
