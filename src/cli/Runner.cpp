@@ -329,6 +329,8 @@ int runCommandLine(int argc, char** argv) {
     // except when checking, where each one is the problem to report. Carrying on, the run
     // still ends with ExitFailed, so that a supervisor sees that the show was not whole.
     bool startedWhole = ports.load();
+    if (signals.received() != 0) // a stop while a device connected or a file was read
+        return stoppedBy(signals.received());
     if (!startedWhole && check)
         return ExitUsage;
     std::size_t reportsBefore = reporter.count();
@@ -337,16 +339,18 @@ int runCommandLine(int argc, char** argv) {
             return ExitUsage;
         startedWhole = false;
     }
+    if (signals.received() != 0)
+        return stoppedBy(signals.received());
     bool loaded =
         options.commandList ? sequence.loadCommandList() : sequence.load(options.sequencePath);
+    if (signals.received() != 0)
+        return stoppedBy(signals.received());
     if (!loaded) {
         // An empty table fails the command list without a message of its own.
         if (options.commandList && reporter.count() == reportsBefore)
             complain("Command.def in " + programDirectory() + " defines no command");
         return ExitUsage;
     }
-    if (signals.received() != 0)
-        return stoppedBy(signals.received());
 
     if (options.mode != Options::Mode::Run) {
         for (int i = 0; i < sequence.count(); ++i)

@@ -16,6 +16,19 @@
 
 namespace cadentor {
 
+namespace {
+
+// Message 11's detail after `where`: which port the command needs and why there is none.
+std::string missingPort(const std::string& where, PortId id, std::uint32_t open) {
+    const std::string needs = where + ": the command needs port " + std::to_string(id);
+    if (open == 0)
+        return needs + ", which did not open";
+    return needs + ", but Config.ini opens only " +
+           (open == 1 ? "port 0" : "ports 0 to " + std::to_string(open - 1));
+}
+
+} // namespace
+
 // Room for `capacity` events, made one after the other.
 class EventSequence::EventBlock {
 public:
@@ -106,7 +119,7 @@ bool EventSequence::readSequenceFile(const std::string& path, std::size_t& fileS
     bool complete = false;
     {
         std::string data, error;
-        if (!readWholeFile(path, data, error)) {
+        if (!readWholeFile(path, data, error, {stopRequested})) {
             raiseMessage(MessageId::SequenceReadFailed, error);
             return false;
         }
@@ -128,7 +141,9 @@ bool EventSequence::readSequenceFile(const std::string& path, std::size_t& fileS
                 return false;
             }
             if (!validPortId(portId)) {
-                raiseMessage(MessageId::BadPortId, path + ":" + std::to_string(editorLine));
+                raiseMessage(MessageId::BadPortId,
+                             missingPort(path + ":" + std::to_string(editorLine), portId,
+                                         ports_->count()));
                 return false;
             }
             append(timeCode, name, portId, bytes, byteCount);
@@ -219,7 +234,7 @@ bool EventSequence::listCommands() {
         if (!commands_.lookup(entry->name, portId, bytes, byteCount))
             continue;
         if (!validPortId(portId)) {
-            raiseMessage(MessageId::BadPortId, entry->name);
+            raiseMessage(MessageId::BadPortId, missingPort(entry->name, portId, ports_->count()));
             clear();
             return false;
         }
