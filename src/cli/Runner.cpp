@@ -231,7 +231,8 @@ bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
 }
 
 // The next pass starts at the sequence time this one's last event has, not when that event
-// ran, so passes do not drift apart from the clock: a pass lasts its last time code, and at
+// ran or the rewind ended, so passes do not drift apart from the clock: pass k starts k pass
+// lengths after the first; a pass lasts its last time code, and at
 // least 1 ms so that a sequence all at 0:00 does not spin. Events of the new pass that are
 // due already (the last event ran late) run at once.
 bool SequenceRunner::startNextPass() {
@@ -239,10 +240,8 @@ bool SequenceRunner::startNextPass() {
         std::max<TimeCode>(sequence_.eventAt(sequence_.count() - 1)->timeCode(), 1);
     if (!sleepUntilDue(length, false))
         return false;
-    const TimeCode now = clock_.elapsed();
     sequence_.rewind();
-    clock_.pauseAt(now >= length ? now - length : 0);
-    clock_.resume();
+    clock_.moveBack(length); // the clock keeps running: the rewind's time is not lost
     return true;
 }
 

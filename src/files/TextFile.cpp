@@ -38,6 +38,11 @@ std::string formatFileSize(std::uint64_t bytes) {
 
 namespace {
 
+// Whole seconds as "10 s", anything else in milliseconds: "250 ms".
+std::string quietTime(int ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
 // Reads a pipe, a terminal or a device until its end, up to the limit, waiting for data in
 // slices so that `wait.stopped` ends the wait within a slice.
 bool readStream(int fd, const std::string& path, std::string& data, std::string& error,
@@ -55,8 +60,8 @@ bool readStream(int fd, const std::string& path, std::string& data, std::string&
         if (shown <= 0) {
             if (shown == 0 && (quietMs += sliceMs) >= wait.noDataMs)
                 return fail(error, path,
-                            "no data came for " + std::to_string(wait.noDataMs / 1000) +
-                                " s (a pipe or device nobody writes to?)");
+                            "no data came for " + quietTime(wait.noDataMs) +
+                                " (a pipe or device nobody writes to?)");
             continue;
         }
         const ssize_t n = ::read(fd, buffer, sizeof buffer);

@@ -22,7 +22,7 @@ namespace {
 std::string missingPort(const std::string& where, PortId id, std::uint32_t open) {
     const std::string needs = where + ": the command needs port " + std::to_string(id);
     if (open == 0)
-        return needs + ", which did not open";
+        return needs + ", but no port is open";
     return needs + ", but Config.ini opens only " +
            (open == 1 ? "port 0" : "ports 0 to " + std::to_string(open - 1));
 }

@@ -6,7 +6,9 @@
 #include "ports/StopRequest.h"
 #include "support/ChildProcess.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 
 namespace cadentor::test {
 namespace {
@@ -74,7 +76,7 @@ long voluntarySwitches(pid_t pid) {
 
 TEST(Runner, StopsOnASignalWhileAwaitingAFarEventWithoutSpinning) {
     // 1000 hours ahead: beyond half the range of the millisecond counter.
-    for (const auto& [signal, code] : {std::pair{SIGINT, 130}, {SIGTERM, 143}}) {
+    for (const auto& [signal, code] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
         Show show("First: 0: 31\nFar: 0: 32\n", "0:0:0 First\n1000:0:0 Far\n");
         ChildProcess child(show.command());
         std::string line;
@@ -89,6 +91,36 @@ TEST(Runner, StopsOnASignalWhileAwaitingAFarEventWithoutSpinning) {
         EXPECT_EQ(child.wait(10000), code); // exits with the code, not killed by the signal
         EXPECT_EQ(child.out() + child.err() + show.port0.read(0, 200), ""); // and sends nothing
     }
+}
+
+// A stop while a write waits for a device that takes nothing, and while a network device of
+// the start-up does not answer (a listener whose queue is full), ends with the signal's status.
+TEST(Runner, AStopDuringAStuckWriteOrAStartUpConnectEndsWithTheSignalsStatus) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::vector<int> waiting(3, -1);
+    for (int& fd : waiting) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    const std::string peer = "socket://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    for (const std::string& device : {"{0}\nWriteTimeout=60000"s, peer}) {
+        Show show("Big: 0:" + repeat(" 5A", 1 << 18) + "\n", "0:0:0 Big\n",
+                  "[Common]\nRequire=1\n[Port0]\nDevice=" + device + "\n");
+        ChildProcess run(show.command());
+        if (device != peer) // the write has begun, and the pty is full again
+            ASSERT_FALSE(show.port0.read(1, 5000).empty());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        run.sendSignal(SIGTERM);
+        EXPECT_EQ(run.wait(10000), 143) << run.err();
+    }
+    for (int fd : waiting)
+        ::close(fd);
+    ::close(listener);
 }
 
 TEST(StopSignals, TheFirstSignalIsNotedAndStopsTheSecondOfItsKindKills) {

@@ -3,7 +3,9 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace cadentor;
 
@@ -48,5 +50,32 @@ TEST(WholeFileRead, GivesTheBytesUnchangedOrFailsWithTheReason) {
         data = "old";
         EXPECT_FALSE(readWholeFile(path, data, error));
         EXPECT_EQ(error + "|" + data, path + ": " + reason + "|"); // and no data
+    }
+}
+
+TEST(WholeFileRead, AStreamIsReadToItsEndAndAWaitForDataEndsAtAStopOrAfterAQuietTime) {
+    test::TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { // comes late, and writes in two pieces
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        EXPECT_EQ(::write(fd, "A:0:41\n", 7), 7);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(::write(fd, "B", 1), 1);
+        ::close(fd);
+    });
+    std::string data, error;
+    EXPECT_TRUE(readWholeFile(fifo, data, error)) << error;
+    writer.join();
+    EXPECT_EQ(data, "A:0:41\nB");
+    for (const auto& [path, wait, reason] :
+         {std::tuple{fifo, StreamWait{[] { return true; }}, "stopped while waiting for data"},
+          {fifo, StreamWait{nullptr, 200}, "no data came for 200 ms (a pipe or device nobody "
+                                           "writes to?)"},
+          {"/dev/null", StreamWait{}, "file is empty"}}) {
+        data = "old";
+        EXPECT_FALSE(readWholeFile(path, data, error, wait));
+        EXPECT_EQ(error + "|" + data, path + ": " + reason + "|");
     }
 }
