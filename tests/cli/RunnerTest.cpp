@@ -2,7 +2,11 @@
 // left alone all day: output nobody reads, and runs that start again.
 
 #include "Show.h"
+#include "cli/Runner.h"
 #include "cli/StopSignals.h"
+#include "files/ProgramDirectory.h"
+#include "ports/PortSet.h"
+#include "sequence/SequenceClock.h"
 #include "ports/StopRequest.h"
 #include "support/ChildProcess.h"
 
@@ -112,8 +116,9 @@ TEST(Runner, AStopDuringAStuckWriteOrAStartUpConnectEndsWithTheSignalsStatus) {
         Show show("Big: 0:" + repeat(" 5A", 1 << 18) + "\n", "0:0:0 Big\n",
                   "[Common]\nRequire=1\n[Port0]\nDevice=" + device + "\n");
         ChildProcess run(show.command());
-        if (device != peer) // the write has begun, and the pty is full again
+        if (device != peer) { // the write has begun, and the pty is full again
             ASSERT_FALSE(show.port0.read(1, 5000).empty());
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         run.sendSignal(SIGTERM);
         EXPECT_EQ(run.wait(10000), 143) << run.err();
@@ -179,6 +184,40 @@ TEST(UnattendedRun, AReaderThatStallsNeitherHoldsUpTheShowNorGetsGarbledLines) {
     const std::string line = "0:0:0.000\t" + show.port0.slavePath() + "\t" + name + "\tDone\n";
     ASSERT_GT(unread.size(), line.size()); // whole lines from the start, in order
     EXPECT_EQ(unread, repeat(line, unread.size() / line.size() + 1).substr(0, unread.size()));
+}
+
+// A clock that is slow to read (each reading takes 10 ms), as a rewind of a long sequence is
+// slow: pass k still starts k pass lengths after the first, measured where the pty receives
+// each pass's first byte. Losing the time of three readings a pass, as a clock read after the
+// rewind does, would put pass 9 some 270 ms late; here they are 300 ms apart to 1 ms.
+TEST(UnattendedRun, LoopPassesStartOnePassLengthApartHoweverSlowTheRewind) {
+    Show show("A: 0: 41\nB: 0: 42\n", "0:0:0 A\n0:0:0.3 B\n");
+    ChildProcess run([&] {
+        setProgramDirectory(show.dir.path());
+        PortSet ports;
+        SequenceClock clock([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return monotonicMilliseconds();
+        });
+        EventSequence sequence(ports, clock);
+        cli::StopSignals signals;
+        if (!ports.load() || !sequence.clearAndReloadCommands() ||
+            !sequence.load(show.dir.file("seq.txt")))
+            return 1;
+        return cli::SequenceRunner(sequence, clock, signals, false, true, STDOUT_FILENO).run();
+    });
+    std::vector<std::chrono::steady_clock::time_point> starts;
+    while (starts.size() < 10) {
+        const std::string bytes = show.port0.read(1, 5000);
+        ASSERT_FALSE(bytes.empty()) << run.err();
+        if (bytes.find('A') != std::string::npos)
+            starts.push_back(std::chrono::steady_clock::now());
+    }
+    using Ms = std::chrono::duration<double, std::milli>;
+    for (std::size_t k = 1; k < starts.size(); ++k)
+        EXPECT_NEAR(Ms(starts[k] - starts[0]).count(), 300.0 * k, 100.0) << "pass " << k;
+    run.sendSignal(SIGTERM);
+    EXPECT_EQ(run.wait(), 143);
 }
 
 TEST(UnattendedRun, LoopStartsAgainFromZeroUntilStoppedOrAFailure) {
