@@ -55,8 +55,9 @@ constexpr const char* usage =
     "Exit status:\n"
     "  0    every executed event done\n"
     "  1    an event failed, or a port did not open or Command.def did not load at\n"
-    "       start-up (reported; the run went on without them)\n"
-    "  2    bad usage, or a file that does not load (with --check: any problem)\n"
+    "       start-up and yet the sequence loaded (it has no event for a port)\n"
+    "  2    bad usage, or a file that does not load (with --check: any problem), such\n"
+    "       as a sequence that needs a port that did not open\n"
     "  129, 130, 143\n"
     "       stopped by SIGHUP, SIGINT or SIGTERM, at once, the ports closed\n";
 

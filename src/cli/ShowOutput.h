@@ -7,10 +7,10 @@
 // some, bounded in time. A pipe is written in whole lines (up to PIPE_BUF bytes at a time, which
 // a pipe takes whole or not at all), so a line that goes is never cut, not even when the
 // reader is given up; on a terminal or socket, which may take part of a write, a line is cut
-// only when the reader is given up in its middle. Once the reader has gone (EPIPE: SIGPIPE is caught by a handler that
-// does nothing) or writing fails otherwise, everything is dropped. A pipe or terminal is
-// written through a descriptor of our own opened on the same file, non-blocking, so the
-// shared open file that a shell or started programs use keeps its blocking mode; a socket is
+// only when the reader is given up in its middle. Once the reader has gone (EPIPE: SIGPIPE is
+// caught by a handler that does nothing) or writing fails otherwise, everything is dropped. A pipe
+// or terminal is written through a descriptor of our own opened on the same file, non-blocking, so
+// the shared open file that a shell or started programs use keeps its blocking mode; a socket is
 // sent to with MSG_DONTWAIT; anything else (a regular file, /dev/null) does not block anyway.
 
 #include <string_view>

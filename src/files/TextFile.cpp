@@ -125,8 +125,8 @@ bool readWholeFile(const std::string& path, std::string& data, std::string& erro
     else if (S_ISDIR(info.st_mode))
         fail(error, path, std::strerror(EISDIR));
     else if (S_ISREG(info.st_mode))
-        read = readRegularFile(fd.get(), static_cast<std::uint64_t>(info.st_size), path, data,
-                               error);
+        read =
+            readRegularFile(fd.get(), static_cast<std::uint64_t>(info.st_size), path, data, error);
     else
         read = readStream(fd.get(), path, data, error, wait);
     if (!read) {

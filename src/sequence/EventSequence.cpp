@@ -141,9 +141,9 @@ bool EventSequence::readSequenceFile(const std::string& path, std::size_t& fileS
                 return false;
             }
             if (!validPortId(portId)) {
-                raiseMessage(MessageId::BadPortId,
-                             missingPort(path + ":" + std::to_string(editorLine), portId,
-                                         ports_->count()));
+                raiseMessage(
+                    MessageId::BadPortId,
+                    missingPort(path + ":" + std::to_string(editorLine), portId, ports_->count()));
                 return false;
             }
             append(timeCode, name, portId, bytes, byteCount);

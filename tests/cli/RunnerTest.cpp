@@ -1,13 +1,14 @@
 // cadentor-run as a process: files in a temporary directory, ptys as the serial devices; and
 // left alone all day: output nobody reads, and runs that start again.
 
-#include "Show.h"
 #include "cli/Runner.h"
+
+#include "Show.h"
 #include "cli/StopSignals.h"
 #include "files/ProgramDirectory.h"
 #include "ports/PortSet.h"
-#include "sequence/SequenceClock.h"
 #include "ports/StopRequest.h"
+#include "sequence/SequenceClock.h"
 #include "support/ChildProcess.h"
 
 #include <arpa/inet.h>
@@ -142,8 +143,9 @@ TEST(StopSignals, TheFirstSignalIsNotedAndStopsTheSecondOfItsKindKills) {
 }
 
 // How stdout and stderr are left: a pipe whose reader has gone (as after `| head -n 1`), one
-// the test reads only at the end (a supervisor that stalls), or all three standard ones closed.
-enum class Output { ReaderGone, NobodyReads, Closed };
+// the test reads only at the end (a supervisor that stalls) or from a second after the start
+// (a slow reader), or all three standard ones closed.
+enum class Output { ReaderGone, NobodyReads, ReadsLate, Closed };
 
 // Runs `argv` so: its exit code (minus the signal that killed it; stillRunning after 10 s),
 // and in `unread` what a pipe that nobody read holds at the end.
@@ -154,17 +156,19 @@ int runWith(Output output, const std::vector<std::string>& argv, std::string* un
     ::close(pipes[1]);
     if (output == Output::ReaderGone)
         ::close(pipes[0]);
-    const int code = child.wait(10000);
+    if (output == Output::ReadsLate)
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    const int code = output == Output::ReadsLate ? 0 : child.wait(10000);
     if (code == ChildProcess::stillRunning) { // before the pipe is read to its end
         child.sendSignal(SIGKILL);
         child.wait();
     }
     char buffer[4096];
-    if (output == Output::NobodyReads)
+    if (output == Output::NobodyReads || output == Output::ReadsLate)
         for (ssize_t got; (got = ::read(pipes[0], buffer, sizeof buffer)) > 0;)
             unread->append(buffer, static_cast<std::size_t>(got));
     ::close(pipes[0]);
-    return code;
+    return output == Output::ReadsLate ? child.wait(10000) : code;
 }
 
 TEST(UnattendedRun, OutputThatCannotBeWrittenNeitherEndsTheShowNorReachesTheDevice) {
@@ -178,12 +182,17 @@ TEST(UnattendedRun, OutputThatCannotBeWrittenNeitherEndsTheShowNorReachesTheDevi
 TEST(UnattendedRun, AReaderThatStallsNeitherHoldsUpTheShowNorGetsGarbledLines) {
     const std::string name(220, 'N'); // 2,000 lines of 250 bytes: more than a pipe holds
     Show show(name + ": 0: 41\n", repeat("0:0:0 " + name + "\n", 2000));
-    std::string unread;
-    EXPECT_EQ(runWith(Output::NobodyReads, show.command(), &unread), 0);
-    EXPECT_EQ(show.port0.read(2000, 5000), std::string(2000, 'A'));
     const std::string line = "0:0:0.000\t" + show.port0.slavePath() + "\t" + name + "\tDone\n";
-    ASSERT_GT(unread.size(), line.size()); // whole lines from the start, in order
-    EXPECT_EQ(unread, repeat(line, unread.size() / line.size() + 1).substr(0, unread.size()));
+    // A reader a second late gets every line; one that never reads gets whole lines, in order.
+    for (Output output : {Output::ReadsLate, Output::NobodyReads}) {
+        std::string unread;
+        EXPECT_EQ(runWith(output, show.command(), &unread), 0);
+        EXPECT_EQ(show.port0.read(2000, 5000), std::string(2000, 'A'));
+        ASSERT_GT(unread.size(), line.size());
+        EXPECT_EQ(unread.size() % line.size(), 0u) << "a line was cut";
+        EXPECT_EQ(unread,
+                  repeat(line, output == Output::ReadsLate ? 2000 : unread.size() / line.size()));
+    }
 }
 
 // A clock that is slow to read (each reading takes 10 ms), as a rewind of a long sequence is

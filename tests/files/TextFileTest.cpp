@@ -2,8 +2,8 @@
 
 #include "support/TempDir.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -71,8 +71,9 @@ TEST(WholeFileRead, AStreamIsReadToItsEndAndAWaitForDataEndsAtAStopOrAfterAQuiet
     EXPECT_EQ(data, "A:0:41\nB");
     for (const auto& [path, wait, reason] :
          {std::tuple{fifo, StreamWait{[] { return true; }}, "stopped while waiting for data"},
-          {fifo, StreamWait{nullptr, 200}, "no data came for 200 ms (a pipe or device nobody "
-                                           "writes to?)"},
+          {fifo, StreamWait{nullptr, 200},
+           "no data came for 200 ms (a pipe or device nobody "
+           "writes to?)"},
           {"/dev/null", StreamWait{}, "file is empty"}}) {
         data = "old";
         EXPECT_FALSE(readWholeFile(path, data, error, wait));

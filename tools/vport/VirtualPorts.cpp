@@ -16,8 +16,8 @@
 #include <poll.h>
 #include <string>
 #include <string_view>
-#include <sys/inotify.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -44,7 +44,7 @@ struct Port {
     }
 
     PtyPair pty;
-    std::string link;    // empty when no link was made
+    std::string link; // empty when no link was made
 };
 
 struct Options {
