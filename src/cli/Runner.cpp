@@ -233,9 +233,9 @@ bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
 
 // The next pass starts at the sequence time this one's last event has, not when that event
 // ran or the rewind ended, so passes do not drift apart from the clock: pass k starts k pass
-// lengths after the first; a pass lasts its last time code, and at
-// least 1 ms so that a sequence all at 0:00 does not spin. Events of the new pass that are
-// due already (the last event ran late) run at once.
+// lengths after the first. A pass lasts its last time code, and at least 1 ms so that a
+// sequence all at 0:00 does not spin. Events of the new pass that are due already (the last
+// event ran late) run at once.
 bool SequenceRunner::startNextPass() {
     const TimeCode length =
         std::max<TimeCode>(sequence_.eventAt(sequence_.count() - 1)->timeCode(), 1);
