@@ -329,8 +329,6 @@ int runCommandLine(int argc, char** argv) {
     // except when checking, where each one is the problem to report. Carrying on, the run
     // still ends with ExitFailed, so that a supervisor sees that the show was not whole.
     bool startedWhole = ports.load();
-    if (signals.received() != 0) // a stop while a device connected or a file was read
-        return stoppedBy(signals.received());
     if (!startedWhole && check)
         return ExitUsage;
     std::size_t reportsBefore = reporter.count();
@@ -339,6 +337,8 @@ int runCommandLine(int argc, char** argv) {
             return ExitUsage;
         startedWhole = false;
     }
+    // A stop while a network device connected or a file was read: the sequence would only be
+    // refused for the ports or commands that the stop cut short.
     if (signals.received() != 0)
         return stoppedBy(signals.received());
     bool loaded =

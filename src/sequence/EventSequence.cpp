@@ -23,8 +23,7 @@ std::string missingPort(const std::string& where, PortId id, std::uint32_t open)
     const std::string needs = where + ": the command needs port " + std::to_string(id);
     if (open == 0)
         return needs + ", but no port is open";
-    return needs + ", but Config.ini opens only " +
-           (open == 1 ? "port 0" : "ports 0 to " + std::to_string(open - 1));
+    return needs + ", which Config.ini does not open (Require=" + std::to_string(open) + ")";
 }
 
 } // namespace

@@ -151,7 +151,8 @@ TEST_F(SequenceRun, ACommandForAPortBeyondTheOpenOnesIsRefusedSayingWhich) {
     EXPECT_FALSE(sequence.load(dir.write("s.txt", "0:0:0 A\n0:0:1 PORT1\n")));
     ASSERT_EQ(reporter.ids(), std::vector{MessageId::BadPortId});
     EXPECT_EQ(reporter.reports()[0].detail,
-              dir.file("s.txt") + ":2: the command needs port 1, but Config.ini opens only port 0");
+              dir.file("s.txt") +
+                  ":2: the command needs port 1, which Config.ini does not open (Require=1)");
 }
 
 TEST_F(SequenceRun, DueEventsRunTogetherInOrderAndNothingRunsWhilePaused) {
