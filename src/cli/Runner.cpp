@@ -61,8 +61,9 @@ constexpr const char* usage =
     "Exit status:\n"
     "  0    every executed event done\n"
     "  1    an event failed, or a port did not open or Command.def did not load at\n"
-    "       start-up (reported; the run went on without them)\n"
-    "  2    bad usage, or a file that does not load (with --check: any problem)\n"
+    "       start-up and yet the sequence loaded (it has no event for a port)\n"
+    "  2    bad usage, or a file that does not load (with --check: any problem), such\n"
+    "       as a sequence that needs a port that did not open\n"
     "  129, 130, 143\n"
     "       stopped by SIGHUP, SIGINT or SIGTERM, at once, the ports closed\n";
 
@@ -296,17 +297,16 @@ bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
 }
 
 // The next pass starts at the sequence time this one's last event has, not when that event
-// ran, so passes do not drift apart from the clock: a pass lasts its last time code, and at
-// least 1 ms so that a sequence all at 0:00 does not spin. Events of the new pass that are
-// due already (the last event ran late) run at once.
+// ran or the rewind ended, so passes do not drift apart from the clock: pass k starts k pass
+// lengths after the first. A pass lasts its last time code, and at least 1 ms so that a
+// sequence all at 0:00 does not spin. Events of the new pass that are due already (the last
+// event ran late) run at once.
 bool SequenceRunner::startNextPass() {
     const TimeCode length = passLength(sequence_);
     if (!sleepUntilDue(length, false))
         return false;
-    const TimeCode now = clock_.elapsed();
     sequence_.rewind();
-    clock_.pauseAt(now >= length ? now - length : 0);
-    clock_.resume();
+    clock_.moveBack(length); // the clock keeps running: the rewind's time is not lost
     return true;
 }
 
@@ -404,16 +404,20 @@ int runCommandLine(int argc, char** argv) {
             return ExitUsage;
         startedWhole = false;
     }
+    // A stop while a network device connected or a file was read: the sequence would only be
+    // refused for the ports or commands that the stop cut short.
+    if (signals.received() != 0)
+        return stoppedBy(signals.received());
     bool loaded =
         options.commandList ? sequence.loadCommandList() : sequence.load(options.sequencePath);
+    if (signals.received() != 0)
+        return stoppedBy(signals.received());
     if (!loaded) {
         // An empty table fails the command list without a message of its own.
         if (options.commandList && reporter.count() == reportsBefore)
             complain("Command.def in " + programDirectory() + " defines no command");
         return ExitUsage;
     }
-    if (signals.received() != 0)
-        return stoppedBy(signals.received());
 
     if (check && !checkEvents(sequence, options.loop))
         return ExitUsage;

@@ -3,7 +3,11 @@
 //
 // Start-up is the desktop program's Initialize (PortSet::load, then the command table), then
 // the sequence file or the command list is loaded. A port set or command table that fails to
-// load is reported and start-up goes on without it, but the exit status is then ExitFailed.
+// load is reported and start-up goes on without it: a failed port set opens no port, so a
+// sequence with an event for a port then fails to load (message 11 names the line and the
+// port; ExitUsage), as does any line without a command table. A sequence that loads all the
+// same runs, and the exit status is then ExitFailed. A stop signal during start-up ends it
+// with the signal's status.
 // A run resets the clock to zero, resumes it and calls runDue until the sequence is finished,
 // sleeping between calls until the next event falls due. Every executed event is printed at
 // once as one line "TIME<TAB>PORT<TAB>NAME<TAB>Done" (or Failed) on stdout, through
@@ -28,6 +32,7 @@ class StopSignals;
 enum ExitCode : int {
     ExitDone = 0,        // every executed event Done
     ExitFailed = 1,      // an event failed, or a port or Command.def failed at start-up
+                         // and the sequence loaded all the same
     ExitUsage = 2,       // bad usage, or a file that did not load (or did not check)
     ExitSignalBase = 128 // + the number of the signal that stopped the run
 };
@@ -35,8 +40,9 @@ enum ExitCode : int {
 // Runs a loaded sequence in automatic mode from sequence time 0. Sleeps on an absolute
 // CLOCK_MONOTONIC deadline until the next event falls due, with the stop signals let in only
 // while events execute and while it sleeps. Looping, a finished sequence is rewound and runs
-// again from 0:00 at the moment its last event's time code is reached, the ports kept open;
-// it ends only by a stop or by a failure that is not skipped.
+// again from 0:00 at the moment its last event's time code is reached, the ports kept open:
+// pass k starts k pass lengths after the first on `clock`, however long a rewind takes; it
+// ends only by a stop or by a failure that is not skipped.
 class SequenceRunner {
 public:
     SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,

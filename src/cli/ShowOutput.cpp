@@ -2,7 +2,10 @@
 
 #include "files/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -16,7 +19,8 @@ namespace cadentor::cli {
 namespace {
 
 constexpr std::size_t keptAtMost = 1u << 20;
-constexpr int lastFlushRounds = 10, lastFlushRoundMs = 20;
+constexpr auto exitNoProgress = std::chrono::seconds(2), exitAtMost = std::chrono::seconds(5);
+using Clock = std::chrono::steady_clock;
 
 class Output {
 public:
@@ -27,20 +31,12 @@ public:
         if (S_ISSOCK(info.st_mode)) {
             socket_ = true;
         } else if (S_ISFIFO(info.st_mode) || ::isatty(fd) == 1) {
+            pipe_ = S_ISFIFO(info.st_mode);
             const std::string self = "/proc/self/fd/" + std::to_string(fd);
             own_.reset(::open(self.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
             if (own_)
                 fd_ = own_.get();
         }
-    }
-    // What is still kept gets a last chance while the reader takes it, not waiting for one
-    // that takes nothing.
-    ~Output() {
-        pollfd writable{fd_, POLLOUT, 0};
-        for (int round = 0; round < lastFlushRounds && !pending_.empty() && !gone_ &&
-                            ::poll(&writable, 1, lastFlushRoundMs) > 0;
-             ++round)
-            flush();
     }
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -53,13 +49,48 @@ public:
         flush();
     }
 
+    // Waits for the reader to take what is kept while it takes some within exitNoProgress,
+    // until `deadline`.
+    void finish(Clock::time_point deadline) {
+        Clock::time_point quietUntil = Clock::now() + exitNoProgress;
+        while (!pending_.empty() && !gone_) {
+            const Clock::time_point now = Clock::now();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::min(quietUntil, deadline) - now);
+            if (left.count() <= 0)
+                return;
+            pollfd writable{fd_, POLLOUT, 0};
+            const int ready = ::poll(&writable, 1, static_cast<int>(left.count()));
+            if (ready < 0 && errno != EINTR)
+                return;
+            const std::size_t before = pending_.size();
+            if (ready > 0 && (flush() || pending_.size() < before))
+                quietUntil = Clock::now() + exitNoProgress;
+        }
+    }
+
 private:
+    // How much of pending_ the next write offers. A pipe takes a write of at most PIPE_BUF
+    // bytes whole or not at all, so whole lines that fit are offered together and a line is
+    // never left half written; a longer line, and anything on a terminal or socket, is
+    // offered as it stands, and what is not taken follows with the next write.
+    std::size_t nextChunk() const {
+        if (!pipe_ || pending_.size() <= PIPE_BUF)
+            return pending_.size();
+        const std::size_t lastEnd = pending_.rfind('\n', PIPE_BUF - 1);
+        if (lastEnd != std::string::npos)
+            return lastEnd + 1;
+        const std::size_t lineEnd = pending_.find('\n');
+        return lineEnd == std::string::npos ? pending_.size() : lineEnd + 1;
+    }
+
     // Writes what it can of pending_ without waiting; false when nothing more can go now.
     bool flush() {
         while (!pending_.empty()) {
+            const std::size_t chunk = nextChunk();
             const ssize_t written =
-                socket_ ? ::send(fd_, pending_.data(), pending_.size(), MSG_DONTWAIT | MSG_NOSIGNAL)
-                        : ::write(fd_, pending_.data(), pending_.size());
+                socket_ ? ::send(fd_, pending_.data(), chunk, MSG_DONTWAIT | MSG_NOSIGNAL)
+                        : ::write(fd_, pending_.data(), chunk);
             if (written > 0) {
                 pending_.erase(0, static_cast<std::size_t>(written));
                 continue;
@@ -78,9 +109,15 @@ private:
     int fd_;
     UniqueFd own_;
     bool socket_ = false;
+    bool pipe_ = false;
     bool gone_ = false;
     std::string pending_;
 };
+
+Output& standardOutput(int fd) {
+    static Output out(STDOUT_FILENO), err(STDERR_FILENO);
+    return fd == STDOUT_FILENO ? out : err;
+}
 
 void ignoreBrokenPipe(int) {}
 
@@ -104,8 +141,7 @@ void prepareStandardOutput() {
 
 void writeOutput(int fd, std::string_view text) {
     if (fd == STDOUT_FILENO || fd == STDERR_FILENO) {
-        static Output out(STDOUT_FILENO), err(STDERR_FILENO);
-        (fd == STDOUT_FILENO ? out : err).write(text);
+        standardOutput(fd).write(text);
         return;
     }
     while (!text.empty()) {
@@ -116,6 +152,12 @@ void writeOutput(int fd, std::string_view text) {
             return;
         text.remove_prefix(static_cast<std::size_t>(written));
     }
+}
+
+void finishOutput() {
+    const auto deadline = Clock::now() + exitAtMost;
+    standardOutput(STDOUT_FILENO).finish(deadline);
+    standardOutput(STDERR_FILENO).finish(deadline);
 }
 
 } // namespace cadentor::cli

@@ -3,10 +3,14 @@
 //
 // Text is written without waiting. What a slow reader (a full pipe, a terminal on hold) does
 // not take at once is kept, up to 1 MiB, and sent in order before the next text; beyond that,
-// new text is dropped. Once the reader has gone (EPIPE: SIGPIPE is caught by a handler that
-// does nothing) or writing fails otherwise, everything is dropped. A pipe or terminal is
-// written through a descriptor of our own opened on the same file, non-blocking, so the
-// shared open file that a shell or started programs use keeps its blocking mode; a socket is
+// new text is dropped. At exit, finishOutput() gives the reader what is kept while it takes
+// some, bounded in time. A pipe is written in whole lines (up to PIPE_BUF bytes at a time, which
+// a pipe takes whole or not at all), so a line that goes is never cut, not even when the
+// reader is given up; on a terminal or socket, which may take part of a write, a line is cut
+// only when the reader is given up in its middle. Once the reader has gone (EPIPE: SIGPIPE is
+// caught by a handler that does nothing) or writing fails otherwise, everything is dropped. A pipe
+// or terminal is written through a descriptor of our own opened on the same file, non-blocking, so
+// the shared open file that a shell or started programs use keeps its blocking mode; a socket is
 // sent to with MSG_DONTWAIT; anything else (a regular file, /dev/null) does not block anyway.
 
 #include <string_view>
@@ -22,5 +26,9 @@ void prepareStandardOutput();
 // Writes `text` to STDOUT_FILENO or STDERR_FILENO as described above; any other descriptor is
 // written directly, dropping the text on failure.
 void writeOutput(int fd, std::string_view text);
+
+// Call at exit: waits while the readers of stdout and stderr take what is kept, giving up after
+// 2 s in which they took nothing and after 5 s in all.
+void finishOutput();
 
 } // namespace cadentor::cli

@@ -3,6 +3,7 @@
 #include "files/ProgramDirectory.h"
 #include "files/TextFile.h"
 #include "messages/Messages.h"
+#include "ports/StopRequest.h"
 
 #include <algorithm>
 #include <array>
@@ -185,7 +186,7 @@ bool CommandTable::readCommandFile(std::size_t& fileSize) {
     const std::string path = joinPath(programDirectory(), "Command.def");
     std::string data;
     std::string error;
-    if (!readWholeFile(path, data, error)) {
+    if (!readWholeFile(path, data, error, {stopRequested})) {
         if (::access(path.c_str(), F_OK) != 0)
             error += " (examples in " + examplesDirectory() + ")";
         raiseMessage(MessageId::CommandReadFailed, error);

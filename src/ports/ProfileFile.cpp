@@ -1,6 +1,7 @@
 #include "ports/ProfileFile.h"
 
 #include "files/TextFile.h"
+#include "ports/StopRequest.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -81,7 +82,7 @@ bool ProfileFile::load(const std::string& path, ProfileFile& profile, std::strin
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
         return true;
     std::string data;
-    if (!readWholeFile(path, data, error))
+    if (!readWholeFile(path, data, error, {stopRequested}))
         return false;
     try {
         profile = parse(data);

@@ -1,5 +1,6 @@
 #include "sequence/Actions.h"
 
+#include "files/DescriptorLimit.h"
 #include "files/UniqueFd.h"
 
 #include <cerrno>
@@ -105,6 +106,7 @@ bool prepareDetachedChild(bool keepOutput) {
     if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
         for (int fd = 3; fd < descriptorLimit(); ++fd)
             ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    restoreDescriptorLimit(); // after the loop above, which reaches our own raised limit
     return true;
 }
 

@@ -16,6 +16,18 @@
 
 namespace cadentor {
 
+namespace {
+
+// Message 11's detail after `where`: which port the command needs and why there is none.
+std::string missingPort(const std::string& where, PortId id, std::uint32_t open) {
+    const std::string needs = where + ": the command needs port " + std::to_string(id);
+    if (open == 0)
+        return needs + ", but no port is open";
+    return needs + ", which Config.ini does not open (Require=" + std::to_string(open) + ")";
+}
+
+} // namespace
+
 // Room for `capacity` events, made one after the other.
 class EventSequence::EventBlock {
 public:
@@ -106,7 +118,7 @@ bool EventSequence::readSequenceFile(const std::string& path, std::size_t& fileS
     bool complete = false;
     {
         std::string data, error;
-        if (!readWholeFile(path, data, error)) {
+        if (!readWholeFile(path, data, error, {stopRequested})) {
             raiseMessage(MessageId::SequenceReadFailed, error);
             return false;
         }
@@ -128,7 +140,9 @@ bool EventSequence::readSequenceFile(const std::string& path, std::size_t& fileS
                 return false;
             }
             if (!validPortId(portId)) {
-                raiseMessage(MessageId::BadPortId, path + ":" + std::to_string(editorLine));
+                raiseMessage(
+                    MessageId::BadPortId,
+                    missingPort(path + ":" + std::to_string(editorLine), portId, ports_->count()));
                 return false;
             }
             append(timeCode, name, portId, bytes, byteCount);
@@ -219,7 +233,7 @@ bool EventSequence::listCommands() {
         if (!commands_.lookup(entry->name, portId, bytes, byteCount))
             continue;
         if (!validPortId(portId)) {
-            raiseMessage(MessageId::BadPortId, entry->name);
+            raiseMessage(MessageId::BadPortId, missingPort(entry->name, portId, ports_->count()));
             clear();
             return false;
         }

@@ -30,6 +30,9 @@ public:
     void resume();            // if paused: origin += now - pausedAt; sequence time continues
     void resetToZero();       // paused at 0
     void pauseAt(TimeCode t); // paused, showing t
+    // Sequence time goes back by `t`, running or paused, without a reading of the source: a
+    // loop's next pass starts exactly one pass length after the last.
+    void moveBack(TimeCode t) { origin_ += t; }
 
     // One reading of the source.
     std::uint32_t now() const { return source_(); }

@@ -1,13 +1,21 @@
 // cadentor-run as a process: files in a temporary directory, ptys as the serial devices; and
 // left alone all day: output nobody reads, and runs that start again.
 
+#include "cli/Runner.h"
+
 #include "Show.h"
 #include "cli/StopSignals.h"
 #include "messages/Messages.h"
+#include "files/ProgramDirectory.h"
+#include "files/UniqueFd.h"
+#include "ports/PortSet.h"
 #include "ports/StopRequest.h"
+#include "sequence/SequenceClock.h"
 #include "support/ChildProcess.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 
 namespace cadentor::test {
 namespace {
@@ -176,7 +184,7 @@ long voluntarySwitches(pid_t pid) {
 
 TEST(Runner, StopsOnASignalWhileAwaitingAFarEventWithoutSpinning) {
     // 1000 hours ahead: beyond half the range of the millisecond counter.
-    for (const auto& [signal, code] : {std::pair{SIGINT, 130}, {SIGTERM, 143}}) {
+    for (const auto& [signal, code] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
         Show show("First: 0: 31\nFar: 0: 32\n", "0:0:0 First\n1000:0:0 Far\n");
         ChildProcess child(show.command());
         std::string line;
@@ -190,6 +198,36 @@ TEST(Runner, StopsOnASignalWhileAwaitingAFarEventWithoutSpinning) {
         child.sendSignal(signal);
         EXPECT_EQ(child.wait(10000), code); // exits with the code, not killed by the signal
         EXPECT_EQ(child.out() + child.err() + show.port0.read(0, 200), ""); // and sends nothing
+    }
+}
+
+// A stop while a write waits for a device that takes nothing, and while a network device of
+// the start-up does not answer (a listener whose queue is full), ends with the signal's status.
+TEST(Runner, AStopDuringAStuckWriteOrAStartUpConnectEndsWithTheSignalsStatus) {
+    const UniqueFd listener(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    const auto name = reinterpret_cast<sockaddr*>(&address);
+    ASSERT_EQ(::bind(listener.get(), name, length), 0);
+    ASSERT_EQ(::listen(listener.get(), 0), 0); // one connection queued at most
+    ASSERT_EQ(::getsockname(listener.get(), name, &length), 0);
+    UniqueFd waiting[3];
+    for (UniqueFd& fd : waiting) {
+        fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(fd.get(), name, length);
+    }
+    const std::string peer = "socket://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    for (const std::string& device : {"{0}\nWriteTimeout=60000"s, peer}) {
+        Show show("Big: 0:" + repeat(" 5A", 1 << 18) + "\n", "0:0:0 Big\n",
+                  "[Common]\nRequire=1\n[Port0]\nDevice=" + device + "\n");
+        ChildProcess run(show.command());
+        if (device != peer) { // the write has begun, and the pty is full again
+            ASSERT_FALSE(show.port0.read(1, 5000).empty());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        run.sendSignal(SIGTERM);
+        EXPECT_EQ(run.wait(10000), 143) << run.err();
+        EXPECT_EQ(run.err().find("needs port"), std::string::npos) << run.err(); // not blamed
     }
 }
 
@@ -207,8 +245,9 @@ TEST(StopSignals, TheFirstSignalIsNotedAndStopsTheSecondOfItsKindKills) {
 }
 
 // How stdout and stderr are left: a pipe whose reader has gone (as after `| head -n 1`), one
-// the test reads only at the end (a supervisor that stalls), or all three standard ones closed.
-enum class Output { ReaderGone, NobodyReads, Closed };
+// the test reads only at the end (a supervisor that stalls) or from a second after the start
+// (a slow reader), or all three standard ones closed.
+enum class Output { ReaderGone, NobodyReads, ReadsLate, Closed };
 
 // Runs `argv` so: its exit code (minus the signal that killed it; stillRunning after 10 s),
 // and in `unread` what a pipe that nobody read holds at the end.
@@ -219,17 +258,19 @@ int runWith(Output output, const std::vector<std::string>& argv, std::string* un
     ::close(pipes[1]);
     if (output == Output::ReaderGone)
         ::close(pipes[0]);
-    const int code = child.wait(10000);
+    if (output == Output::ReadsLate)
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    const int code = output == Output::ReadsLate ? 0 : child.wait(10000);
     if (code == ChildProcess::stillRunning) { // before the pipe is read to its end
         child.sendSignal(SIGKILL);
         child.wait();
     }
     char buffer[4096];
-    if (output == Output::NobodyReads)
+    if (output == Output::NobodyReads || output == Output::ReadsLate)
         for (ssize_t got; (got = ::read(pipes[0], buffer, sizeof buffer)) > 0;)
             unread->append(buffer, static_cast<std::size_t>(got));
     ::close(pipes[0]);
-    return code;
+    return output == Output::ReadsLate ? child.wait(10000) : code;
 }
 
 TEST(UnattendedRun, OutputThatCannotBeWrittenNeitherEndsTheShowNorReachesTheDevice) {
@@ -243,12 +284,49 @@ TEST(UnattendedRun, OutputThatCannotBeWrittenNeitherEndsTheShowNorReachesTheDevi
 TEST(UnattendedRun, AReaderThatStallsNeitherHoldsUpTheShowNorGetsGarbledLines) {
     const std::string name(220, 'N'); // 2,000 lines of 250 bytes: more than a pipe holds
     Show show(name + ": 0: 41\n", repeat("0:0:0 " + name + "\n", 2000));
-    std::string unread;
-    EXPECT_EQ(runWith(Output::NobodyReads, show.command(), &unread), 0);
-    EXPECT_EQ(show.port0.read(2000, 5000), std::string(2000, 'A'));
     const std::string line = "0:0:0.000\t" + show.port0.slavePath() + "\t" + name + "\tDone\n";
-    ASSERT_GT(unread.size(), line.size()); // whole lines from the start, in order
-    EXPECT_EQ(unread, repeat(line, unread.size() / line.size() + 1).substr(0, unread.size()));
+    // A reader a second late gets every line; one that never reads gets whole lines, in order.
+    for (Output output : {Output::ReadsLate, Output::NobodyReads}) {
+        std::string unread;
+        EXPECT_EQ(runWith(output, show.command(), &unread), 0);
+        EXPECT_EQ(show.port0.read(2000, 5000), std::string(2000, 'A'));
+        ASSERT_GT(unread.size(), line.size());
+        EXPECT_EQ(unread.size() % line.size(), 0u) << "a line was cut";
+        EXPECT_EQ(unread,
+                  repeat(line, output == Output::ReadsLate ? 2000 : unread.size() / line.size()));
+    }
+}
+
+// A clock that is slow to read (each reading takes 10 ms), as a rewind of a long sequence is
+// slow: pass k still starts k pass lengths after the first, measured where the pty receives
+// each pass's byte. Losing the time of three readings a pass, as a clock read after the
+// rewind does, would put pass 9 some 270 ms late; here they are 300 ms apart to 1 ms.
+TEST(UnattendedRun, LoopPassesStartOnePassLengthApartHoweverSlowTheRewind) {
+    Show show("A: 0: 41\n", "0:0:0.3 A\n"); // a pass of 300 ms, its only event at its end
+    ChildProcess run([&] {
+        setProgramDirectory(show.dir.path());
+        PortSet ports;
+        SequenceClock clock([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return monotonicMilliseconds();
+        });
+        EventSequence sequence(ports, clock);
+        cli::StopSignals signals;
+        if (!ports.load() || !sequence.clearAndReloadCommands() ||
+            !sequence.load(show.dir.file("seq.txt")))
+            return 1;
+        return cli::SequenceRunner(sequence, clock, signals, false, true, STDOUT_FILENO).run();
+    });
+    std::vector<std::chrono::steady_clock::time_point> starts;
+    while (starts.size() < 10) {
+        ASSERT_EQ(show.port0.read(1, 5000), "A") << run.err();
+        starts.push_back(std::chrono::steady_clock::now());
+    }
+    using Ms = std::chrono::duration<double, std::milli>;
+    for (std::size_t k = 1; k < starts.size(); ++k)
+        EXPECT_NEAR(Ms(starts[k] - starts[0]).count(), 300.0 * k, 100.0) << "pass " << k;
+    run.sendSignal(SIGTERM);
+    EXPECT_EQ(run.wait(), 143);
 }
 
 TEST(UnattendedRun, LoopStartsAgainFromZeroUntilStoppedOrAFailure) {

@@ -77,6 +77,21 @@ TEST(VirtualPort, ShowsWhatRunsSendOverTcpAndUdp) {
     EXPECT_EQ(vport.wait(10000), 0);
 }
 
+// A runner killed while it holds the port leaves the slave exclusive: the next one opens it.
+TEST(VirtualPort, ServesTheNextRunAtOnceAfterARunnerWasKilled) {
+    ChildProcess vport({vportPath});
+    std::string slave, line;
+    ASSERT_TRUE(vport.readLine(slave)) << vport.err();
+    const Show show("A: 0: 41\n", "0:0:0 A\n1:0:0 A\n",
+                    "[Common]\nRequire=1\n[Port0]\nDevice=" + slave + "\n");
+    for (int run = 0; run < 3; ++run) {
+        ChildProcess runner(show.command());
+        ASSERT_TRUE(runner.readLine(line)) << run << runner.err();
+        runner.sendSignal(SIGKILL);
+        EXPECT_EQ(runner.wait(), -SIGKILL);
+    }
+}
+
 TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {
     TempDir dir;
     const std::string file = dir.write("dev", "keep me");

@@ -1,5 +1,6 @@
 #include "files/TextFile.h"
 
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,15 @@ TEST(WholeFileRead, GivesTheBytesUnchangedOrFailsWithTheReason) {
     std::string data, error;
     ASSERT_TRUE(readWholeFile(dir.write("f", bytes), data, error)) << error;
     EXPECT_EQ(data, bytes);
+    // A FIFO is read to its end, from a writer that comes late and writes in two pieces.
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    test::ChildProcess writer(
+        {"/bin/sh", "-c", "sleep 0.1; (echo A; sleep 0.1; printf B) >" + fifo});
+    EXPECT_TRUE(readWholeFile(fifo, data, error)) << error;
+    EXPECT_EQ(data, "A\nB");
+    EXPECT_FALSE(readWholeFile(fifo, data, error, {[] { return true; }})); // a stop ends the wait
+    EXPECT_EQ(error + "|" + data, fifo + ": stopped while waiting for data|");
     const std::string huge = dir.write("huge", ""); // sparse: refused before any allocation
     std::filesystem::resize_file(huge, 5ull << 30);
     // A sysfs attribute claims 4096 bytes and gives a few: a short read is no whole file.
@@ -44,9 +54,11 @@ TEST(WholeFileRead, GivesTheBytesUnchangedOrFailsWithTheReason) {
           {dir.write("empty", ""), "file is empty"},
           {dir.path(), "Is a directory"},
           {huge, "file too large to load (5.0 GiB)"},
-          {haveSysfs ? sysfs : dir.path(), haveSysfs ? "short read" : "Is a directory"}}) {
+          {haveSysfs ? sysfs : dir.path(), haveSysfs ? "short read" : "Is a directory"},
+          {fifo, "no data came for 200 ms (a pipe or device nobody writes to?)"},
+          {"/dev/null", "file is empty"}}) {
         data = "old";
-        EXPECT_FALSE(readWholeFile(path, data, error));
+        EXPECT_FALSE(readWholeFile(path, data, error, {nullptr, 200}));
         EXPECT_EQ(error + "|" + data, path + ": " + reason + "|"); // and no data
     }
 }

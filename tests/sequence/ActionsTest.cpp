@@ -1,5 +1,6 @@
 #include "sequence/Actions.h"
 
+#include "files/DescriptorLimit.h"
 #include "files/UniqueFd.h"
 #include "support/ChildProcess.h"
 #include "support/RecordingReporter.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <sys/file.h>
+#include <sys/resource.h>
 
 using namespace cadentor;
 
@@ -100,9 +102,19 @@ TEST_F(Actions, ProgramStartsDetachedAndClean) {
                     "while read -r key value; do case $key in SigBlk:|SigIgn:) printf '%s\\t%s\\n' "
                     "\"$key\" \"$value\";; esac; done < /proc/$$/status\n"
                     "[ \"$(cut -d' ' -f6 /proc/$$/stat)\" = $$ ] && echo leads its session\n"
-                    "ls /proc/$$/fd | grep -x 57\necho $fds\n"
+                    "ls /proc/$$/fd | grep -x 57\necho $fds\nulimit -n\n"
                     "mv \"$0.tmp\" \"$0.out\"\n");
-    test::ChildProcess starter([&] { // SIGUSR1 ignored, SIGUSR2 blocked, descriptor 57 inheritable
+    // SIGUSR1 ignored, SIGUSR2 blocked, descriptor 57 inheritable, the descriptor limit raised
+    // from the 256 we started with.
+    test::ChildProcess starter([&] {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = 256;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        raiseDescriptorLimit();
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        if (limit.rlim_cur != limit.rlim_max)
+            return 2;
         ::signal(SIGUSR1, SIG_IGN);
         sigset_t blocked{}; // empty
         sigaddset(&blocked, SIGUSR2);
@@ -113,7 +125,7 @@ TEST_F(Actions, ProgramStartsDetachedAndClean) {
     EXPECT_EQ(starter.wait(), 0);
     EXPECT_EQ(waitForFile(probe + ".out"),
               "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\nleads its session\n"
-              "/dev/null /dev/null /dev/null\n");
+              "/dev/null /dev/null /dev/null\n256\n");
 }
 
 // Only an existing path or a URL reaches the opener, as one argument.

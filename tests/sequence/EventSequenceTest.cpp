@@ -89,7 +89,8 @@ TEST_F(SequenceLoading, TheFirstBadLineEmptiesTheSequenceWithOneMessage) {
     expectRefused("0:0:1 X\n0:0:2 Y\n   \n0:0:3 X\n", MessageId::SequenceParseFailed, ":3");
     expectRefused("0:0:1 X\r\n\r\n0:0:2 FOO\r\n0:0:3 Y Z\r\n", MessageId::CommandNotFound, ":3");
     EXPECT_EQ(reporter.reports()[0].text, loadMessage(MessageId::CommandNotFound) + "\r\nFOO");
-    expectRefused("0:0:1 X\n0:0:2 SEND\n", MessageId::BadPortId, ":2");
+    expectRefused("0:0:1 X\n0:0:2 SEND\n", MessageId::BadPortId,
+                  ":2: the command needs port 0, but no port is open");
     ASSERT_TRUE(load("0:0:1 X\n"));
     reporter.clear();
     EXPECT_FALSE(sequence.load("") || sequence.count() || reporter.reports().size()) << "no path";
@@ -99,7 +100,8 @@ TEST_F(SequenceLoading, CommandListHasEveryCommandInTableOrderOrNoneWhenAPortIsB
     // PowerOn comes first in the table, Notes (port 0 of none) last: nothing stays listed.
     ASSERT_TRUE(configure(NoPorts, "PowerOn: exec: /bin/true\nNotes: 0: 41\n"));
     EXPECT_FALSE(sequence.loadCommandList() || sequence.count());
-    EXPECT_EQ(reporter.ids(), std::vector{MessageId::BadPortId});
+    ASSERT_EQ(reporter.ids(), std::vector{MessageId::BadPortId});
+    EXPECT_EQ(reporter.reports()[0].detail, "Notes: the command needs port 0, but no port is open");
     ASSERT_TRUE(load("0:0:0 PowerOn\n"));
     ASSERT_TRUE(configure(NoPorts, "Notes: open: /\nCalc: exec: /bin/true\n"
                                    "PowerOn: 1023: 41\nLamp: 1024: 41\n"));
@@ -115,7 +117,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(configure("[Common]\nRequire=1\n[Port0]\nDevice=" + pty.slavePath(),
                               "A: 0: 41\nB: 0: 42\nC: 0: 43\nD: 0: 44\nE: 0: 45\n"
-                              "BAD: exec: /no/such/program\n"
+                              "BAD: exec: /no/such/program\nPORT1: 1: 41\n"
                               "RAW: 0: 00 0A 0D 0D 0A FF 11 13 03 04 1A 7F 80 b10101010\n"));
     }
     void TearDown() override { EXPECT_EQ(pty.read(0, 100), "") << "more was sent"; }
@@ -143,6 +145,14 @@ TEST(SequenceClock, PausesResumesAndIsSetWhilePausedAcrossTheCounterWrap) {
         ms += 0x120;
         EXPECT_EQ(clock.elapsed(), at + 0x120);
     }
+}
+
+TEST_F(SequenceRun, ACommandForAPortBeyondTheOpenOnesIsRefusedSayingWhich) {
+    EXPECT_FALSE(sequence.load(dir.write("s.txt", "0:0:0 A\n0:0:1 PORT1\n")));
+    ASSERT_EQ(reporter.ids(), std::vector{MessageId::BadPortId});
+    EXPECT_EQ(reporter.reports()[0].detail,
+              dir.file("s.txt") +
+                  ":2: the command needs port 1, which Config.ini does not open (Require=1)");
 }
 
 TEST_F(SequenceRun, DueEventsRunTogetherInOrderAndNothingRunsWhilePaused) {

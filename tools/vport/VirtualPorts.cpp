@@ -11,16 +11,16 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <fcntl.h>
 #include <optional>
 #include <poll.h>
 #include <string>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -60,8 +60,7 @@ struct Port {
     }
 
     PtyPair pty;
-    std::string lockKey; // " MAJ:MIN:INODE " of the slave, as /proc/locks names it
-    std::string link;    // empty when no link was made
+    std::string link; // empty when no link was made
 };
 
 struct Options {
@@ -97,13 +96,6 @@ bool openPort(Port& port) {
     if (!openPtyPair(port.pty, true, error)) {
         complain(error);
         return false;
-    }
-    struct stat info {};
-    if (::fstat(port.pty.slave.get(), &info) == 0) {
-        char key[64];
-        std::snprintf(key, sizeof key, " %02x:%02x:%lu ", major(info.st_dev), minor(info.st_dev),
-                      static_cast<unsigned long>(info.st_ino));
-        port.lockKey = key;
     }
     return true;
 }
@@ -152,35 +144,32 @@ std::string chunkLine(std::uint64_t sinceStartUs, std::size_t index, const unsig
     return line;
 }
 
-// True when /proc/locks lists a lock on the file `key` names, or cannot be read.
-bool locked(const std::string& key) {
-    std::ifstream locks("/proc/locks");
-    if (!locks || key.empty())
-        return true;
-    for (std::string line; std::getline(locks, line);)
-        if (line.find(key) != std::string::npos)
-            return true;
-    return false;
-}
-
-// A program that holds a port exclusively, as cadentor-run does, sets exclusive mode
-// (TIOCEXCL) on the slave and takes its flock. Killed, it loses the flock with its descriptor,
-// but the exclusive mode stays on the slave, which we keep open, and every later open is
-// refused. Exclusive mode without any lock left is cleared.
+// A program that holds a port exclusively, as cadentor-run does, takes the slave's flock and
+// then sets exclusive mode (TIOCEXCL). Killed, it loses the flock with its descriptor, but the
+// exclusive mode stays on the slave, which we keep open, and every later open is refused.
+// Exclusive mode without any lock left is cleared: the flock we can take for a moment on our
+// own descriptor tells so at once. It is tried only while the slave is exclusive, when no
+// other program can be taking the port, so the moment we hold it is never in anyone's way.
 void releaseAbandoned(const Port& port) {
+    const int slave = port.pty.slave.get();
     int exclusive = 0;
-    if (::ioctl(port.pty.slave.get(), TIOCGEXCL, &exclusive) == 0 && exclusive &&
-        !locked(port.lockKey))
-        ::ioctl(port.pty.slave.get(), TIOCNXCL);
+    if (::ioctl(slave, TIOCGEXCL, &exclusive) != 0 || !exclusive ||
+        ::flock(slave, LOCK_EX | LOCK_NB) != 0)
+        return;
+    ::ioctl(slave, TIOCNXCL);
+    ::flock(slave, LOCK_UN);
 }
 
 // Polls the masters, the signal descriptor and the slaves' closes (`closes`, an inotify
 // descriptor or -1) until a signal comes or stdout fails. Abandoned exclusive mode is looked
-// for a moment after a slave was closed (the lock of a killed program goes after its close is
-// told) and every quarter of a second, in case the close was not seen.
+// for at once when a slave was closed, then every millisecond for a while (the lock of a
+// killed program goes a moment after its close is told), so that the next program finds the
+// port free; and every quarter of a second, in case the close was not seen.
 int monitor(std::vector<Port>& ports, NetworkListeners& listeners, int signals, int closes,
             std::uint64_t startUs) {
-    constexpr std::uint64_t checkEveryUs = 250000, checkAfterCloseUs = 10000;
+    constexpr std::uint64_t checkEveryUs = 250000, checkAfterCloseUs = 1000,
+                            closeChecksForUs = 50000;
+    std::uint64_t closeChecksUntil = 0;
     std::vector<pollfd> fds;
     for (const Port& port : ports)
         fds.push_back({port.pty.master.get(), POLLIN, 0});
@@ -193,7 +182,7 @@ int monitor(std::vector<Port>& ports, NetworkListeners& listeners, int signals, 
         if (now >= nextCheck) {
             for (const Port& port : ports)
                 releaseAbandoned(port);
-            nextCheck = now + checkEveryUs;
+            nextCheck = now + (now < closeChecksUntil ? checkAfterCloseUs : checkEveryUs);
         }
         int ready =
             ::poll(fds.data(), fds.size(), static_cast<int>((nextCheck - now + 999) / 1000));
@@ -209,6 +198,9 @@ int monitor(std::vector<Port>& ports, NetworkListeners& listeners, int signals, 
             char events[4096];
             while (::read(closes, events, sizeof events) > 0) {
             }
+            for (const Port& port : ports)
+                releaseAbandoned(port);
+            closeChecksUntil = monotonicMicroseconds() + closeChecksForUs;
             nextCheck = std::min(nextCheck, monotonicMicroseconds() + checkAfterCloseUs);
         }
         const auto report = [&](std::size_t index, const unsigned char* bytes, std::size_t n) {
