@@ -66,7 +66,8 @@ TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
           {plain, plain + ": Permission denied"},
           {empty, empty + ": Exec format error"}}) {
         std::string why;
-        EXPECT_TRUE(!startProgram(line, &why) && why == reason) << why;
+        EXPECT_FALSE(startProgram(line, &why));
+        EXPECT_EQ(why, reason);
     }
     // By the time a failed start is told, its side has let go of our descriptors: a lock held
     // through one (as a port holds its device) is free once we close it.
@@ -84,10 +85,14 @@ TEST_F(Actions, ProgramStartsWithItsWordsAndAFailedStartSaysWhy) {
     test::ChildProcess closed([&] {
         ::close_range(0, 2, 0);
         std::string why;
-        return int{startProgram(plain, &why) || why != plain + ": Permission denied" ||
-                   !startProgram("/bin/true")};
+        if (startProgram(plain, &why))
+            return 1;
+        if (why != plain + ": Permission denied")
+            return 2;
+        return startProgram("/bin/true") ? 0 : 3;
     });
-    EXPECT_EQ(closed.wait(), 0);
+    EXPECT_EQ(closed.wait(), 0) << "1: a failed start was taken as started, 2: not told why, "
+                                   "3: a good start was taken as failed";
 }
 
 // Whatever state this process is in, the program gets /dev/null as its standard descriptors,
@@ -114,15 +119,19 @@ TEST_F(Actions, ProgramStartsDetachedAndClean) {
         raiseDescriptorLimit();
         ::getrlimit(RLIMIT_NOFILE, &limit);
         if (limit.rlim_cur != limit.rlim_max)
-            return 2;
+            return 1;
         ::signal(SIGUSR1, SIG_IGN);
         sigset_t blocked{}; // empty
         sigaddset(&blocked, SIGUSR2);
         ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
-        return int{::dup2(STDERR_FILENO, 57) != 57 || !startProgram(probe) ||
-                   ::waitpid(-1, nullptr, WNOHANG) != -1 || errno != ECHILD};
+        if (::dup2(STDERR_FILENO, 57) != 57)
+            return 2;
+        if (!startProgram(probe))
+            return 3;
+        return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD ? 0 : 4;
     });
-    EXPECT_EQ(starter.wait(), 0);
+    EXPECT_EQ(starter.wait(), 0) << "1: the descriptor limit was not raised, 2: no descriptor 57, "
+                                    "3: the probe did not start, 4: it is our child";
     EXPECT_EQ(waitForFile(probe + ".out"),
               "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\nleads its session\n"
               "/dev/null /dev/null /dev/null\n256\n");
@@ -141,10 +150,10 @@ TEST_F(Actions, OpenerGetsAnExistingPathOrAUrlAndNothingElse) {
     EXPECT_EQ(waitForFile(opener + ".out"), "https://example.org/a b?c=$HOME\n");
     ::setenv("PATH", dir.file("nowhere").c_str(), 1);
     std::string why;
-    EXPECT_TRUE(!openTarget(target, &why) && why == "xdg-open: not found on PATH") << why;
-    EXPECT_TRUE(!openTarget(dir.file("gone"), &why) &&
-                why == dir.file("gone") + ": No such file or directory")
-        << why;
+    EXPECT_FALSE(openTarget(target, &why));
+    EXPECT_EQ(why, "xdg-open: not found on PATH");
+    EXPECT_FALSE(openTarget(dir.file("gone"), &why));
+    EXPECT_EQ(why, dir.file("gone") + ": No such file or directory");
     EXPECT_TRUE(reporter.reports().empty());
 }
 
