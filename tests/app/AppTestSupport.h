@@ -75,7 +75,6 @@ protected:
     RunControl& run() { return view().run(); }
     QAbstractItemModel& model() { return *view().list()->model(); }
     int rows() { return model().rowCount(); }
-    QString cell(int row, int column) { return model().index(row, column).data().toString(); }
     template <typename T = QWidget> T* control(const char* name) {
         return view().findChild<T*>(QLatin1String(name));
     }
@@ -86,7 +85,6 @@ protected:
             all.push_back(model().index(row, 0).data(Qt::BackgroundRole).value<QColor>());
         return all;
     }
-    bool manual() { return run().mode() == Mode::Manual && clock.isPaused(); }
     void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
     void key(const char* name, Qt::Key pressed, Qt::KeyboardModifiers modifiers = {}) {
         control(name)->setFocus();
@@ -117,7 +115,7 @@ protected:
         return done() || (loop.run(), done());
     }
     bool runUntilManual() {
-        return runUntil([&] { return manual(); });
+        return runUntil([&] { return run().mode() == Mode::Manual && clock.isPaused(); });
     }
     std::string sent0(int bytes) { return pty0.read(bytes, bytes ? 2000 : 50); }
 
