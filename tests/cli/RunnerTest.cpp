@@ -78,9 +78,6 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
         {"--check", port0 + "BaudRate=abc\n", "A: 0: 41\n", "0:0:0 A\n", 2, "",
          warning("{d}/Config.ini [Port0] BaudRate=abc: not a number, read as 0") +
              refusal(MessageId::PortSetupFailed, "{0}: speed 0 not supported ([Port0] " + in)},
-        {"--check", "[Common]\nRequire=2\n" + port0 + "[Port1]\nDevice={0}\n", "A: 0: 41\n",
-         "0:0:0 A\n", 2, "",
-         refusal(MessageId::PortOpenFailed, "{0}: also the device of [Port0] ([Port1] " + in)},
         {"--check", "[Port0]\nDevice=udp://127.0.0.1:9\n", "A: 0:" + repeat(" 41", 65508) + "\n",
          "0:0:0 A\n", 2, "",
          refusal(MessageId::PortWriteFailed,
