@@ -5,6 +5,8 @@
 #include "support/Pty.h"
 #include "support/TempDir.h"
 
+#include <iterator>
+#include <sstream>
 #include <vector>
 
 namespace cadentor::test {
@@ -28,13 +30,14 @@ struct Show {
         if (!sequence.empty())
             dir.write("seq.txt", sequence);
     }
-    // The runner's arguments: `options` but empty ones, then the sequence file when there is one.
-    std::vector<std::string> command(std::vector<std::string> options = {}) const {
-        std::erase(options, "");
-        options.insert(options.begin(), {runnerPath, "--dir", dir.path()});
+    // The runner's arguments: the words of `options`, then the sequence file when there is one.
+    std::vector<std::string> command(const std::string& options = "") const {
+        std::vector<std::string> args{runnerPath, "--dir", dir.path()};
+        std::istringstream words(options);
+        args.insert(args.end(), std::istream_iterator<std::string>(words), {});
         if (std::filesystem::exists(dir.file("seq.txt")))
-            options.push_back(dir.file("seq.txt"));
-        return options;
+            args.push_back(dir.file("seq.txt"));
+        return args;
     }
     // `text` with the ptys' paths for {0} and {1} and the directory for {d}.
     std::string expand(std::string text) const {

@@ -46,8 +46,10 @@ TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnASignal) {
         ChildProcess vport({vportPath, "--link", link, "--count", count});
         const std::vector<std::string> links =
             *count == '1' ? std::vector{link} : std::vector{link + "0", link + "1"};
-        for (std::string slave; const std::string& path : links)
-            ASSERT_TRUE(vport.readLine(slave) && fs::read_symlink(path) == slave) << vport.err();
+        for (std::string slave; const std::string& path : links) {
+            ASSERT_TRUE(vport.readLine(slave)) << vport.err();
+            EXPECT_EQ(fs::read_symlink(path), slave);
+        }
         send(links.back(), "\x01\xAB\n");
         EXPECT_EQ(reports(vport, 3), (Reports{{*count - '1', "01 AB 0A"}}));
         // The first writer's close did not hang up the port: a second writer is heard too.
@@ -65,7 +67,8 @@ TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnASignal) {
 TEST(VirtualPort, ShowsWhatRunsSendOverTcpAndUdp) {
     ChildProcess vport({vportPath, "--tcp", "0", "--udp=0"});
     std::string tcp, udp;
-    ASSERT_TRUE(vport.readLine(tcp) && vport.readLine(udp)) << vport.err();
+    ASSERT_TRUE(vport.readLine(tcp)) << vport.err();
+    ASSERT_TRUE(vport.readLine(udp)) << vport.err();
     const Show show("On: 0: 02 4F 4E 03\nPing: 1: 50 49\n", "0:0:0 On\n0:0:0.05 Ping\n",
                     "[Common]\nRequire=2\n[Port0]\nDevice=" + tcp + "\n[Port1]\nDevice=" + udp);
     for (int run = 0; run < 2; ++run) {
@@ -96,8 +99,7 @@ TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {
     TempDir dir;
     const std::string file = dir.write("dev", "keep me");
     for (const auto& [args, code] :
-         {std::pair{std::vector<std::string>{vportPath, "--count", "0"}, 2},
-          {{vportPath, "--count", "257"}, 2},
+         {std::pair{std::vector<std::string>{vportPath, "--count", "257"}, 2},
           {{vportPath, "--link"}, 2},
           {{vportPath, "--fast"}, 2},
           {{vportPath, "--link", file}, 1}}) {
@@ -109,18 +111,22 @@ TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {
 }
 
 TEST(PtyPair, ASlaveThatCannotBeOpenedIsAFailureNamingIt) {
-    ChildProcess child([] { // room for one more descriptor only: the master takes it
-        const int lowest = ::dup(0);
+    // In a child, the error on its stdout: room for one more descriptor only, the master takes it.
+    ChildProcess child([] {
+        const int lowest = ::dup(1);
         ::close(lowest);
         const rlimit limit{static_cast<rlim_t>(lowest) + 1, static_cast<rlim_t>(lowest) + 1};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return 1;
         PtyPair pty;
         std::string error;
-        const bool refused = ::setrlimit(RLIMIT_NOFILE, &limit) == 0 &&
-                             !openPtyPair(pty, false, error) && error.starts_with("/dev/pts/") &&
-                             error.ends_with(": Too many open files");
-        return refused ? 0 : 1;
+        if (openPtyPair(pty, false, error))
+            return 2;
+        return ::write(1, error.data(), error.size()) == ssize_t(error.size()) ? 0 : 3;
     });
-    EXPECT_EQ(child.wait(), 0);
+    EXPECT_EQ(child.wait(), 0) << "1: could not set the limit; 2: the pair opened; 3: no report";
+    EXPECT_TRUE(child.out().starts_with("/dev/pts/")) << child.out();
+    EXPECT_TRUE(child.out().ends_with(": Too many open files")) << child.out();
 }
 
 } // namespace
