@@ -17,9 +17,10 @@ MainFrame::MainFrame(ViewServices services)
     services.loop = loop_;
     setWindowTitle(QString::fromStdString(loadMessage(MessageId::AppTitle)));
     view_ = new MainView(std::move(services), this);
+    // Every size the menu's icon comes in, so that no window manager scales one.
     QIcon icon;
-    icon.addFile(QStringLiteral(":/cadentor/icon106-48.png"), QSize(48, 48));
-    icon.addFile(QStringLiteral(":/cadentor/icon106-32.png"), QSize(32, 32));
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/cadentor/icon106-%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
     setAttribute(Qt::WA_DeleteOnClose, false);
 
