@@ -1,6 +1,7 @@
 #include "cli/Runner.h"
 
 #include "cli/OptionReader.h"
+#include "cli/RealtimeScheduling.h"
 #include "cli/ShowOutput.h"
 #include "cli/StopSignals.h"
 #include "files/ProgramDirectory.h"
@@ -31,7 +32,8 @@ constexpr const char* programName = "cadentor-run";
 
 constexpr const char* usage =
     "usage: cadentor-run [--dir DIR] [--skip-errors] [--loop] [--list | --check]\n"
-    "                    [--program-output inherit|null] (SEQUENCE | --command-list)\n"
+    "                    [--program-output inherit|null] [--realtime[=PRIORITY]]\n"
+    "                    (SEQUENCE | --command-list)\n"
     "       cadentor-run --help | --version\n"
     "\n"
     "Runs the event sequence file SEQUENCE from sequence time 0 against the commands of\n"
@@ -53,6 +55,11 @@ constexpr const char* usage =
     "  --program-output inherit|null\n"
     "                  where programs started by exec and open events write: our own\n"
     "                  stdout and stderr (inherit), or nowhere (null, the default)\n"
+    "  --realtime[=PRIORITY]\n"
+    "                  once loaded, run on SCHED_FIFO at PRIORITY (1 to 99, default 10)\n"
+    "                  with memory locked; programs it starts run at normal priority;\n"
+    "                  where the system refuses, a warning says what to grant and the\n"
+    "                  run goes on at normal priority\n"
     "  --command-list  one event per command of Command.def, all at time 0, instead of\n"
     "                  a sequence file\n"
     "  --help          print this text\n"
@@ -127,6 +134,7 @@ struct Options {
     bool loop = false; // ignored by List and Check
     bool commandList = false;
     ProgramOutput programOutput = ProgramOutput::Null;
+    int realtimePriority = 0; // 0: normal scheduling
     bool help = false;
     bool version = false;
     std::string directory; // empty: programDirectory()'s own choice
@@ -161,6 +169,16 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
             }
             options.programOutput =
                 *output == "inherit" ? ProgramOutput::Inherit : ProgramOutput::Null;
+        } else if (args.isFlag("--realtime")) {
+            options.realtimePriority = defaultRealtimePriority;
+        } else if (std::optional<std::string> priority = args.value("--realtime")) {
+            std::optional<long> number =
+                parseNumber(*priority, lowestRealtimePriority, highestRealtimePriority);
+            if (!number) {
+                error = "--realtime takes a priority from 1 to 99, not '" + *priority + "'";
+                return false;
+            }
+            options.realtimePriority = static_cast<int>(*number);
         } else if (args.isFlag("--skip-errors")) {
             options.skipErrors = true;
         } else if (args.isFlag("--loop")) {
@@ -427,6 +445,11 @@ int runCommandLine(int argc, char** argv) {
         if (signals.received() != 0)
             return stoppedBy(signals.received());
         return startedWhole ? ExitDone : ExitFailed;
+    }
+    if (options.realtimePriority != 0) {
+        const std::string refused = enterRealtimeScheduling(options.realtimePriority);
+        if (!refused.empty())
+            warn("--realtime: " + refused);
     }
     int code =
         SequenceRunner(sequence, clock, signals, options.skipErrors, options.loop, STDOUT_FILENO)
