@@ -16,6 +16,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sched.h>
+#include <sys/stat.h>
 
 namespace cadentor::test {
 namespace {
@@ -167,6 +169,55 @@ TEST(Runner, StopsOnASignalWhileAwaitingAFarEventWithoutSpinning) {
         EXPECT_EQ(child.err(), "");
         EXPECT_EQ(show.port0.read(0, 200), "");
     }
+}
+
+// Read back while the runner waits for a far event: --realtime puts its loop on SCHED_FIFO at
+// the priority, while a program it starts runs at normal priority; without it nothing changes.
+TEST(Runner, RealtimePutsTheLoopOnFifoAndStartedProgramsAtNormalPriority) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "SCHED_FIFO needs root here (RLIMIT_RTPRIO is 0)";
+    for (const auto& [option, priority] :
+         {std::pair{"--realtime"s, 10}, {"--realtime=42"s, 42}, {""s, 0}}) {
+        Show show("", "0:0:0 P\n1000:0:0 P\n");
+        show.dir.write(
+            "Command.def",
+            show.expand("P: exec: sh -c \"chrt -p $$ > {d}/p && mv {d}/p {d}/policy\"\n"));
+        ChildProcess run(show.command(option));
+        std::string line;
+        ASSERT_TRUE(run.readLine(line)) << run.err();
+        sched_param param{};
+        ASSERT_EQ(::sched_getparam(run.pid(), &param), 0);
+        EXPECT_EQ(::sched_getscheduler(run.pid()),
+                  priority == 0 ? SCHED_OTHER : SCHED_FIFO | SCHED_RESET_ON_FORK)
+            << option;
+        EXPECT_EQ(param.sched_priority, priority) << option;
+        for (int ms = 0; ms < 10000 && !std::filesystem::exists(show.dir.file("policy")); ms += 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::getline(std::ifstream(show.dir.file("policy")), line);
+        EXPECT_TRUE(line.ends_with("policy: SCHED_OTHER")) << option << ": " << line;
+        EXPECT_EQ(run.err(), "") << option;
+    }
+}
+
+// With RLIMIT_RTPRIO 0 and no privilege (dropped to nobody before the runner starts), --realtime
+// is one warning that says what to grant.
+TEST(Runner, RealtimeRefusedIsOneWarningAndTheRunGoesOn) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "dropping to an unprivileged user needs root";
+    Show show("A: 0: 41\n", "0:0:0 A\n", "[Common]\nRequire=1\n[Port0]\nDevice=NUL\n");
+    ::chmod(show.dir.path().c_str(), 0711); // for the user the runner drops to
+    std::vector<std::string> args{"/usr/bin/prlimit", "--rtprio=0",    "/usr/bin/setpriv",
+                                  "--reuid=65534",    "--regid=65534", "--clear-groups"};
+    const std::vector<std::string> runner = show.command("--realtime");
+    args.insert(args.end(), runner.begin(), runner.end());
+    ChildProcess run(args);
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    EXPECT_EQ(run.out(), "0:0:0.000\tNUL\tA\tDone\n");
+    const std::string err = run.err();
+    EXPECT_TRUE(err.starts_with("cadentor-run: warning: --realtime: SCHED_FIFO priority 10 refused "
+                                "(Operation not permitted): grant LimitRTPRIO=10 in the unit"))
+        << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
 // A stop while a write waits for a device that takes nothing, and while a network device of
