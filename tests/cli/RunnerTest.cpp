@@ -141,10 +141,11 @@ TEST(Runner, StartedProgramsWriteOnOurOutputOnlyWhenAsked) {
     }
 }
 
-long voluntarySwitches(pid_t pid) {
+// The number after `field` ("VmLck:") in /proc/PID/status, -1 when there is none.
+long statusField(pid_t pid, const std::string& field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     long value = -1;
-    for (std::string word; status >> word && word != "voluntary_ctxt_switches:";) {
+    for (std::string word; status >> word && word != field;) {
     }
     status >> value;
     return value;
@@ -160,9 +161,10 @@ TEST(Runner, StopsOnASignalWhileAwaitingAFarEventWithoutSpinning) {
         EXPECT_EQ(line, show.expand("0:0:0.000\t{0}\tFirst\tDone"));
         EXPECT_EQ(show.port0.read(1, 2000), "1");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const long before = voluntarySwitches(child.pid());
+        const long before = statusField(child.pid(), "voluntary_ctxt_switches:");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_LT(voluntarySwitches(child.pid()) - before, 10); // spinning would give hundreds
+        // Spinning would give hundreds.
+        EXPECT_LT(statusField(child.pid(), "voluntary_ctxt_switches:") - before, 10);
         child.sendSignal(signal);
         EXPECT_EQ(child.wait(10000), code); // exits with the code, not killed by the signal
         EXPECT_EQ(child.out(), "");         // and prints and sends nothing
@@ -191,6 +193,7 @@ TEST(Runner, RealtimePutsTheLoopOnFifoAndStartedProgramsAtNormalPriority) {
                   priority == 0 ? SCHED_OTHER : SCHED_FIFO | SCHED_RESET_ON_FORK)
             << option;
         EXPECT_EQ(param.sched_priority, priority) << option;
+        EXPECT_EQ(statusField(run.pid(), "VmLck:") > 0, priority != 0) << option;
         for (int ms = 0; ms < 10000 && !std::filesystem::exists(show.dir.file("policy")); ms += 5)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::getline(std::ifstream(show.dir.file("policy")), line);
