@@ -7,10 +7,15 @@
 // The same events are then sent by a naive script, a bash loop that prints each event's bytes
 // to the slave and sleeps the interval in between, so the figures can be compared on the same
 // machine under the same load. Two variants: steady (one event every 5 ms) and bursts (50
-// events at the same time code, bursts 50 ms apart). Last, how soon SIGTERM ends a run whose
-// device takes no data (a pty nobody reads) while a write waits for it.
+// events at the same time code, bursts 50 ms apart). Then a loaded phase: the bench starts
+// three busy processes per processor (normal priority) and measures, one event a millisecond,
+// the bare timer loop, cadentor-run, and cadentor-run --realtime, each program's lateness taken
+// against its own median offset (p50 = 0) so that a late first event does not shift the rest;
+// when cyclictest (rt-tests) is installed it runs at the same real-time priority during the
+// --realtime run and gives the machine's floor for those seconds. Last, how soon SIGTERM ends a
+// run whose device takes no data (a pty nobody reads) while a write waits for it.
 //
-// usage: cadentor-timing-bench [--runner PATH] [--events N] [--no-baseline]
+// usage: cadentor-timing-bench [--runner PATH] [--events N] [--no-baseline] [--no-load]
 
 #include "cli/OptionReader.h"
 #include "pty/PtyPair.h"
@@ -29,8 +34,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -294,8 +301,9 @@ double percentile(std::vector<double> sorted, double p) {
     return sorted[std::min(sorted.size() - 1, i == 0 ? 0 : i - 1)];
 }
 
+// Lateness against the first event's arrival, or (`againstMedian`) against the median offset.
 Figures analyse(const Measurement& m, const std::string& expected,
-                const std::vector<std::uint32_t>& dueMs) {
+                const std::vector<std::uint32_t>& dueMs, bool againstMedian = false) {
     Figures f;
     for (std::size_t i = 0; i < expected.size(); ++i)
         if (i >= m.received.size() || m.received[i] != expected[i])
@@ -325,6 +333,11 @@ Figures analyse(const Measurement& m, const std::string& expected,
         f.inOrder = f.inOrder && arrival[k] >= arrival[k - 1];
     f.inOrder = f.inOrder && f.wrongBytes == 0;
     std::sort(lateness.begin(), lateness.end());
+    if (againstMedian && !lateness.empty()) {
+        const double median = percentile(lateness, 0.50);
+        for (double& late : lateness)
+            late -= median;
+    }
     f.p50 = percentile(lateness, 0.50);
     f.p99 = percentile(lateness, 0.99);
     f.max = lateness.empty() ? NAN : lateness.back();
@@ -382,6 +395,168 @@ void measureStopInAStuckWrite(const std::string& runner, const std::string& dir,
         runs, ms[ms.size() / 2], ms.back(), wrongExits ? ", SOME EXITS NOT 143" : "");
 }
 
+// Busy processes at normal priority, started by the bench and killed when it is destroyed.
+struct BusyLoad {
+    std::vector<pid_t> pids;
+    explicit BusyLoad(long count) {
+        for (long i = 0; i < count; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0)
+                for (;;)
+                    asm volatile("" ::: "memory");
+            if (pid < 0)
+                fail("fork");
+            pids.push_back(pid);
+        }
+    }
+    BusyLoad(const BusyLoad&) = delete;
+    BusyLoad& operator=(const BusyLoad&) = delete;
+    ~BusyLoad() {
+        for (pid_t pid : pids)
+            ::kill(pid, SIGKILL);
+        for (pid_t pid : pids)
+            ::waitpid(pid, nullptr, 0);
+    }
+};
+
+bool onPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    return false;
+}
+
+// cyclictest's p99 and max in ms, from its histogram (1 us buckets up to 20 ms; overflows count
+// as the max it reports); nothing when it did not run.
+struct CyclicFigures {
+    bool ran = false;
+    double p99 = 0, max = 0;
+    std::string error;
+};
+
+CyclicFigures cyclictestFigures(const std::string& output) {
+    CyclicFigures c;
+    std::vector<std::pair<long, long>> buckets;
+    long total = 0, maxUs = -1;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        long bucket = 0, count = 0;
+        if (std::sscanf(line.c_str(), "%ld %ld", &bucket, &count) == 2 && line[0] != '#') {
+            buckets.push_back({bucket, count});
+            total += count;
+        } else if (line.starts_with("# Max Latencies:")) {
+            maxUs = std::atol(line.c_str() + 16);
+        } else if (line.starts_with("# Histogram Overflows:")) {
+            total += std::atol(line.c_str() + 22);
+        }
+    }
+    if (maxUs < 0 || total == 0) {
+        c.error = output.substr(0, output.find('\n'));
+        return c;
+    }
+    long seen = 0, p99Us = maxUs;
+    for (const auto& [bucket, count] : buckets)
+        if ((seen += count) * 100 >= total * 99) {
+            p99Us = bucket;
+            break;
+        }
+    c.ran = true;
+    c.p99 = static_cast<double>(p99Us) / 1000.0;
+    c.max = static_cast<double>(maxUs) / 1000.0;
+    return c;
+}
+
+// The loaded phase: one event a millisecond while three busy processes per processor run,
+// through the bare timer loop, cadentor-run and cadentor-run --realtime (beside cyclictest at
+// the same priority when it is installed). False when a run of cadentor-run failed or lost
+// bytes.
+bool measureUnderLoad(Device& device, const std::string& runner, const std::string& dir,
+                      const std::string& expected, int events, long cpus) {
+    const std::string sequence = dir + "/loaded.txt";
+    {
+        std::ofstream out(sequence);
+        for (int k = 0; k < events; ++k) {
+            char name[16];
+            std::snprintf(name, sizeof name, "E%05d", k);
+            out << timeText(static_cast<std::uint32_t>(k)) << ' ' << name << '\n';
+        }
+    }
+    const std::vector<std::uint32_t> due = listedTimeCodes(runner, dir, sequence);
+    const double span = static_cast<double>(due.back() - due.front()) / 1000.0;
+    const std::string variant = "loaded 1 ms";
+
+    std::printf("\nloaded: %ld busy processes (3 per CPU, normal priority), one event a "
+                "millisecond; lateness against each program's median offset (p50 = 0)\n",
+                3 * cpus);
+    BusyLoad load(3 * cpus);
+    // The bench reads the arrivals above the runner's priority, or the load would make its own
+    // wake-ups late; the programs it starts (the load already runs) get normal priority.
+    sched_param readerPriority{};
+    readerPriority.sched_priority = 20;
+    const bool readerRealtime =
+        ::sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &readerPriority) == 0;
+    if (!readerRealtime)
+        std::printf("(the bench reads at normal priority: SCHED_FIFO refused, %s; its own "
+                    "wake-ups add to every figure)\n",
+                    std::strerror(errno));
+    ::usleep(500000); // the load spreads over the processors
+    Measurement bareRun = measure(
+        device, [&] { return forkFloor(device.path, due, events); }, expected.size(), span + 30);
+    const Figures bare = analyse(bareRun, expected, due, true);
+    printRow(variant, "bare loop", bareRun, bare);
+
+    bool whole = true;
+    Figures realtime;
+    CyclicFigures cyclic;
+    for (const bool rt : {false, true}) {
+        const std::string cyclicOut = dir + "/cyclictest.txt";
+        pid_t cyclicPid = -1;
+        if (rt && onPath("cyclictest")) {
+            const int seconds = static_cast<int>(std::ceil(span));
+            cyclicPid = spawn({"sh", "-c",
+                               "exec cyclictest -q -m -p 10 -i 1000 -h 20000 -D " +
+                                   std::to_string(seconds) + " >'" + cyclicOut + "' 2>&1"},
+                              false);
+        }
+        std::vector<std::string> argv{runner, "--dir", dir, sequence};
+        if (rt)
+            argv.insert(argv.begin() + 3, "--realtime");
+        Measurement run = measure(
+            device, [&] { return spawn(argv, true); }, expected.size(), span + 30);
+        const Figures figures = analyse(run, expected, due, true);
+        printRow(variant, rt ? "--realtime" : "cadentor-run", run, figures);
+        whole = whole && run.exitCode == 0 && figures.inOrder;
+        if (rt)
+            realtime = figures;
+        if (cyclicPid > 0) {
+            ::waitpid(cyclicPid, nullptr, 0);
+            std::ifstream in(cyclicOut);
+            cyclic = cyclictestFigures(std::string(std::istreambuf_iterator<char>(in), {}));
+            if (cyclic.ran)
+                std::printf("%-12s %-13s %27s %9.3f %9.3f   (cyclictest -m -p 10 -i 1000, the "
+                            "machine's floor, absolute)\n",
+                            variant.c_str(), "cyclictest", "", cyclic.p99, cyclic.max);
+            else
+                std::printf("%-12s cyclictest did not run: %s\n", variant.c_str(),
+                            cyclic.error.c_str());
+        }
+    }
+    std::printf("aim under load: --realtime p99 %.3f ms <= 0.3 and <= a tenth of the bare "
+                "loop's %.3f: %s",
+                realtime.p99, bare.p99,
+                realtime.p99 <= 0.3 && realtime.p99 * 10 <= bare.p99 ? "met" : "NOT MET");
+    if (cyclic.ran)
+        std::printf("; max %.3f ms within 1.5 ms of cyclictest's %.3f: %s", realtime.max,
+                    cyclic.max, realtime.max <= cyclic.max + 1.5 ? "met" : "NOT MET");
+    std::printf("\n");
+    const sched_param normal{};
+    if (readerRealtime)
+        ::sched_setscheduler(0, SCHED_OTHER, &normal);
+    return whole;
+}
+
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string a, b, c;
@@ -395,6 +570,7 @@ int main(int argc, char** argv) {
     std::string runner = CADENTOR_RUN_PATH;
     int events = 2000;
     bool baseline = true;
+    bool loaded = true;
     cadentor::cli::OptionReader args(argc, argv);
     while (args.next()) {
         std::optional<std::string> value;
@@ -407,9 +583,11 @@ int main(int argc, char** argv) {
             events = static_cast<int>(*n);
         } else if (args.isFlag("--no-baseline")) {
             baseline = false;
+        } else if (args.isFlag("--no-load")) {
+            loaded = false;
         } else {
             std::fprintf(stderr, "usage: cadentor-timing-bench [--runner PATH] [--events N] "
-                                 "[--no-baseline]\n");
+                                 "[--no-baseline] [--no-load]\n");
             return 2;
         }
     }
@@ -512,6 +690,8 @@ int main(int argc, char** argv) {
             printRow(variant.name, "bash + sleep", naive, analyse(naive, expected, due));
         }
     }
+    if (loaded && !measureUnderLoad(device, runner, dir, expected, events, cpus))
+        status = 1;
     measureStopInAStuckWrite(runner, dir, 10);
     std::printf("\nload average after: %s\n", loadAverage().c_str());
     std::error_code ignored;
