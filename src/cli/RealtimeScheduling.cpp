@@ -15,8 +15,8 @@ namespace {
 
 constexpr std::size_t stackPrefault = 256 * 1024;
 
-// Touches `stackPrefault` bytes of stack once, so that the pages are there (and locked) before
-// the first event needs them.
+// Touches `stackPrefault` bytes of stack once, so that the pages are there (and, once locked,
+// stay) before the first event needs them.
 [[gnu::noinline]] void prefaultStack() {
     unsigned char stack[stackPrefault];
     std::memset(stack, 0, sizeof stack);
@@ -27,11 +27,10 @@ std::string refusal(const std::string& what, int error) {
     return what + " refused (" + std::strerror(error) + ")";
 }
 
-// Whether future mappings may be locked without a later allocation failing: with no limit, or
-// with CAP_IPC_LOCK, which the limit does not bind. Under a finite limit MCL_FUTURE would make
-// any allocation beyond it fail (a show ended by an allocation months later), so only the memory
-// mapped now is locked.
-bool mayLockFuture(const rlimit& memlock) {
+// Whether memory may be locked without risk: with no limit, or with CAP_IPC_LOCK, which the limit
+// does not bind. Under a finite limit a locked stack that grows past it faults (the runner dies)
+// and a future mapping fails, so a show would end months later for a page of stack.
+bool mayLockMemory(const rlimit& memlock) {
     if (memlock.rlim_cur == RLIM_INFINITY)
         return true;
     std::ifstream status("/proc/self/status");
@@ -52,13 +51,17 @@ std::string enterRealtimeScheduling(int priority) {
         memlock.rlim_cur = memlock.rlim_max;
         ::setrlimit(RLIMIT_MEMLOCK, &memlock);
     }
-    const int lockFlags = mayLockFuture(memlock) ? MCL_CURRENT | MCL_FUTURE : MCL_CURRENT;
-    if (::mlockall(lockFlags) == 0)
-        prefaultStack();
-    else
-        warning = refusal("memory lock", errno) +
-                  ": grant LimitMEMLOCK=infinity in the unit, memlock in "
-                  "/etc/security/limits.d, or CAP_IPC_LOCK";
+    const std::string grantLock =
+        ": grant LimitMEMLOCK=infinity in the unit, memlock unlimited in /etc/security/limits.d, "
+        "or CAP_IPC_LOCK";
+    if (!mayLockMemory(memlock)) {
+        warning = "memory not locked (RLIMIT_MEMLOCK is " +
+                  std::to_string(memlock.rlim_cur / 1024) + " KiB, not unlimited)" + grantLock;
+    } else {
+        prefaultStack(); // before the lock, which then holds these pages too
+        if (::mlockall(MCL_CURRENT | MCL_FUTURE) != 0)
+            warning = refusal("memory lock", errno) + grantLock;
+    }
 
     sched_param param{};
     param.sched_priority = priority;

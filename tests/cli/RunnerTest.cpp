@@ -202,15 +202,16 @@ TEST(Runner, RealtimePutsTheLoopOnFifoAndStartedProgramsAtNormalPriority) {
     }
 }
 
-// With RLIMIT_RTPRIO 0 and no privilege (dropped to nobody before the runner starts), --realtime
-// is one warning that says what to grant.
+// With RLIMIT_RTPRIO 0, a finite RLIMIT_MEMLOCK and no privilege (dropped to nobody before the
+// runner starts), --realtime is one warning that says what to grant.
 TEST(Runner, RealtimeRefusedIsOneWarningAndTheRunGoesOn) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "dropping to an unprivileged user needs root";
     Show show("A: 0: 41\n", "0:0:0 A\n", "[Common]\nRequire=1\n[Port0]\nDevice=NUL\n");
     ::chmod(show.dir.path().c_str(), 0711); // for the user the runner drops to
-    std::vector<std::string> args{"/usr/bin/prlimit", "--rtprio=0",    "/usr/bin/setpriv",
-                                  "--reuid=65534",    "--regid=65534", "--clear-groups"};
+    std::vector<std::string> args{"/usr/bin/prlimit", "--rtprio=0",    "--memlock=8388608",
+                                  "/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                  "--clear-groups"};
     const std::vector<std::string> runner = show.command("--realtime");
     args.insert(args.end(), runner.begin(), runner.end());
     ChildProcess run(args);
@@ -219,6 +220,10 @@ TEST(Runner, RealtimeRefusedIsOneWarningAndTheRunGoesOn) {
     const std::string err = run.err();
     EXPECT_TRUE(err.starts_with("cadentor-run: warning: --realtime: SCHED_FIFO priority 10 refused "
                                 "(Operation not permitted): grant LimitRTPRIO=10 in the unit"))
+        << err;
+    EXPECT_NE(err.find("; memory not locked (RLIMIT_MEMLOCK is 8192 KiB, not unlimited): grant "
+                       "LimitMEMLOCK=infinity in the unit"),
+              std::string::npos)
         << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
