@@ -33,13 +33,14 @@ constexpr const char* programName = "cadentor-run";
 
 constexpr const char* usage =
     "usage: cadentor-run [--dir DIR] [--skip-errors] [--loop] [--list | --check]\n"
+    "                    [--start-at WHEN] [--until WHEN] [--catch-up DURATION]\n"
     "                    [--program-output inherit|null] [--realtime[=PRIORITY]]\n"
     "                    (SEQUENCE | --command-list)\n"
     "       cadentor-run --help | --version\n"
     "\n"
     "Runs the event sequence file SEQUENCE from sequence time 0 against the commands of\n"
     "Command.def and the ports of Config.ini, and prints one line per executed event:\n"
-    "TIME, PORT, NAME and Done or Failed, separated by tabs.\n"
+    "TIME, PORT, NAME and Done, Failed or Missed, separated by tabs.\n"
     "\n"
     "  --dir DIR       read Config.ini and Command.def in DIR (default: the program's own\n"
     "                  directory when it holds either file, otherwise\n"
@@ -49,6 +50,16 @@ constexpr const char* usage =
     "                  until stopped or (without --skip-errors) an event fails; a pass\n"
     "                  lasts until the last event's time; an empty sequence ends at once;\n"
     "                  --list and --check do not loop\n"
+    "  --start-at WHEN sequence time 0:00 is WHEN: HH:MM[:SS[.mmm]] local time, every\n"
+    "                  day, or YYYY-MM-DDTHH:MM[:SS[.mmm]][Z|+HH:MM|-HH:MM] once; waits\n"
+    "                  for it, or joins a show in progress where the wall clock is\n"
+    "                  (with --loop within its pass), the events before that Missed;\n"
+    "                  follows the wall clock when it is set; every day, it waits for\n"
+    "                  the next day's start when the day's run has ended\n"
+    "  --until WHEN    end the run at WHEN (same forms: a time of day ends each day)\n"
+    "  --catch-up DURATION\n"
+    "                  joining a show, still run the events missed less than\n"
+    "                  DURATION ago (1500ms, 30s, 5m, 1h; default 0)\n"
     "  --list          load, print the events without their outcome, and stop\n"
     "  --check         check Config.ini, Command.def and SEQUENCE without opening any\n"
     "                  device, print the events, and stop; refuses what a run refuses,\n"
@@ -346,7 +357,7 @@ bool SequenceRunner::sleepForNext(std::optional<TimeCode> due, bool afterIdleSte
 // The offset of the wall clock from CLOCK_MONOTONIC, read between two wall readings, places
 // `start` on the monotonic clock; the millisecond source is shifted so that its milliseconds
 // begin there. Runners on machines whose wall clocks agree thus fire together, to well below a
-// millisecond. Waiting for the start ends on it, so the run joins at 0:00.
+// millisecond. A run that waited for its start begins at 0:00; a later one joins in place.
 bool SequenceRunner::alignToWall(std::int64_t start) {
     constexpr std::int64_t ms = 1000000;
     timespec first{}, mono{}, second{};
@@ -361,7 +372,11 @@ bool SequenceRunner::alignToWall(std::int64_t start) {
     const std::int64_t nextBoundary = now - (now - phaseNs_) % ms + ms;
     if (!signals_.sleepUntil(static_cast<std::uint64_t>(std::max(monoStart, nextBoundary))))
         return false;
-    policy_.joinAt((monotonicNanoseconds() - phaseNs_) / ms - (monoStart - phaseNs_) / ms);
+    // Woken late for the start (a loaded machine), the run keeps its time; its first events
+    // run late rather than Missed.
+    const std::int64_t position =
+        (monotonicNanoseconds() - phaseNs_) / ms - (monoStart - phaseNs_) / ms;
+    policy_.joinAt(position, monoStart >= nextBoundary ? position : 0);
     return true;
 }
 
@@ -379,6 +394,16 @@ SequenceRunner::DayEnd SequenceRunner::runDay(const ShowSchedule::Decision& day,
         policy_.joinAt(0);
     }
     for (;;) {
+        // The wall clock is looked at before the events, so that a clock that was set is seen
+        // before the events it skipped could run.
+        const std::int64_t now = wall_();
+        if (now >= day.end)
+            return DayEnd::Ended;
+        std::int64_t check = day.end == INT64_MAX ? 0 : 1000;
+        if (tied) {
+            const std::int64_t hold = policy_.alignTo(now - day.start);
+            check = hold > 0 ? std::min<std::int64_t>(hold, 1000) : 1000;
+        }
         const int before = sequence_.currentIndex();
         signals_.release();
         const RunNext next = policy_.step();
@@ -390,14 +415,6 @@ SequenceRunner::DayEnd SequenceRunner::runDay(const ShowSchedule::Decision& day,
             return DayEnd::Halted;
         if (next == RunNext::End)
             return DayEnd::Ended;
-        const std::int64_t now = wall_();
-        if (now >= day.end)
-            return DayEnd::Ended;
-        std::int64_t check = day.end == INT64_MAX ? 0 : 1000;
-        if (tied) {
-            const std::int64_t hold = policy_.alignTo(now - day.start);
-            check = hold > 0 ? std::min<std::int64_t>(hold, 1000) : 1000;
-        }
         const std::optional<TimeCode> wake = policy_.nextWake();
         if (!wake && !sequence_.clock().isPaused())
             continue; // the last event was passed over: the next step ends the run
@@ -427,9 +444,12 @@ int SequenceRunner::run() {
             if (day.start != announced)
                 complain("waiting: starts " + formatLocalTime(day.start));
             announced = day.start;
-            if (!sleepForNext(std::nullopt, false, day.start, 1000))
-                return stoppedBy(signals_.received());
-            continue;
+            // The last second is the run's own: it starts on the wall clock's millisecond.
+            if (day.start - wall_() > 1000) {
+                if (!sleepForNext(std::nullopt, false, day.start - 500, 1000))
+                    return stoppedBy(signals_.received());
+                continue;
+            }
         }
         switch (runDay(day, timing_.start.has_value())) {
         case DayEnd::Stopped:

@@ -94,7 +94,7 @@ std::optional<TimeCode> RunPolicy::nextWake() const {
     return std::nullopt;
 }
 
-void RunPolicy::joinAt(std::int64_t position) {
+void RunPolicy::joinAt(std::int64_t position, std::int64_t late) {
     sequence_.rewind();
     ended_ = false;
     holding_ = false;
@@ -106,7 +106,8 @@ void RunPolicy::joinAt(std::int64_t position) {
     }
     pass_ = pass;
     const TimeCode at = static_cast<TimeCode>(std::clamp<std::int64_t>(position, 0, length + 1));
-    moveTo(pass, at, at > settings_.catchUp ? at - settings_.catchUp : 0);
+    const std::int64_t keep = std::max<std::int64_t>(settings_.catchUp, late);
+    moveTo(pass, at, static_cast<TimeCode>(std::max<std::int64_t>(at - keep, 0)));
 }
 
 void RunPolicy::moveTo(std::int64_t pass, TimeCode position, TimeCode missed) {

@@ -62,8 +62,9 @@ public:
 
     // Joins a run that began `position` ms ago (with looping: that many ms of passes ago):
     // every event Pending, the clock running at the position in its pass, the events before it
-    // Missed except those within the catch-up time, which the next step runs.
-    void joinAt(std::int64_t position);
+    // Missed except those within the catch-up time (or `late` ms, when more: a run that waited
+    // for its start and was woken late misses nothing), which the next step runs.
+    void joinAt(std::int64_t position, std::int64_t late = 0);
     // For a run tied to the wall clock, at least once a second: `wallPosition` is how long ago
     // by the wall clock the run began, as for joinAt(). When the run's own position (passes and
     // sequence time) differs from it by more than alignLimit, the run re-aligns. Ahead of the

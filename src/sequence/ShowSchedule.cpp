@@ -152,7 +152,7 @@ ShowSchedule::ShowSchedule(std::optional<WallTime> start, std::optional<WallTime
                            TimeCode lastEvent, std::int64_t launch)
     : start_(start), until_(until), loop_(loop), lastEvent_(lastEvent), launch_(launch) {}
 
-std::int64_t ShowSchedule::endOfRun(std::int64_t start) const {
+std::int64_t ShowSchedule::endOfRun(std::int64_t start, bool afterLastEvent) const {
     std::int64_t end = INT64_MAX;
     if (until_ && !until_->daily)
         end = until_->instant;
@@ -163,7 +163,7 @@ std::int64_t ShowSchedule::endOfRun(std::int64_t start) const {
     }
     if (daily()) {
         end = std::min(end, localTimeOfDay(start, 1, start_->instant));
-        if (!loop_)
+        if (!loop_ && afterLastEvent)
             end = std::min(end, start + lastEvent_ + 1);
     }
     return end;
@@ -173,7 +173,7 @@ ShowSchedule::Decision ShowSchedule::at(std::int64_t now, std::optional<std::int
     using What = Decision::What;
     if (!daily()) {
         const std::int64_t start = start_ ? start_->instant : launch_;
-        const std::int64_t end = endOfRun(start);
+        const std::int64_t end = endOfRun(start, false);
         if ((after && start <= *after) || now >= end)
             return {What::End, start, end};
         return {now < start ? What::Wait : What::Run, start, end};
@@ -182,15 +182,14 @@ ShowSchedule::Decision ShowSchedule::at(std::int64_t now, std::optional<std::int
     std::int64_t start = localTimeOfDay(now, 0, timeOfDay);
     if (start > now)
         start = localTimeOfDay(now, -1, timeOfDay);
-    const std::int64_t end = endOfRun(start);
-    if (now < end && !(after && start <= *after))
-        return {What::Run, start, end};
+    if (now < endOfRun(start, true) && !(after && start <= *after))
+        return {What::Run, start, endOfRun(start, false)};
     std::int64_t next = start;
     while (next <= now || (after && next <= *after))
         next = localTimeOfDay(next, 1, timeOfDay);
     if (until_ && !until_->daily && next >= until_->instant)
         return {What::End, next, until_->instant};
-    return {What::Wait, next, endOfRun(next)};
+    return {What::Wait, next, endOfRun(next, false)};
 }
 
 std::string ShowSchedule::describe(std::int64_t now) const {

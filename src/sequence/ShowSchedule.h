@@ -49,7 +49,8 @@ public:
     struct Decision {
         enum class What { Wait, Run, End } what;
         std::int64_t start; // Wait: when the next run starts; Run: when this one started
-        std::int64_t end;   // Run: when it ends by the wall clock (INT64_MAX: never)
+        std::int64_t end;   // when the run ends by the wall clock at the latest (INT64_MAX:
+                            // never); without looping the run ends after its last event
     };
     // What the show does at wall-clock instant `now`. With `after`, only runs that start
     // later than `after` count (a daily show that ended its day's run early waits).
@@ -59,7 +60,9 @@ public:
     std::string describe(std::int64_t now) const;
 
 private:
-    std::int64_t endOfRun(std::int64_t start) const;
+    // The end of the run that starts at `start`; with `afterLastEvent`, without looping, no
+    // later than its last event.
+    std::int64_t endOfRun(std::int64_t start, bool afterLastEvent) const;
 
     std::optional<WallTime> start_;
     std::optional<WallTime> until_;

@@ -2,6 +2,7 @@
 
 #include "ports/PortSet.h"
 #include "sequence/DueInstant.h"
+#include "sequence/RunPolicy.h"
 #include "sequence/SequenceClock.h"
 #include "support/Pty.h"
 #include "support/RecordingReporter.h"
@@ -37,13 +38,13 @@ protected:
         return sequence.clearAndReloadCommands();
     }
     bool load(std::string_view bytes) { return sequence.load(dir.write("sequence.txt", bytes)); }
-    // "time name status" of every event, status P(ending), D(one) or F(ailed).
+    // "time name status" of every event, status P(ending), D(one), F(ailed) or M(issed).
     std::string events() const {
         std::string text;
         for (int i = 0; i < sequence.count(); ++i) {
             const SequenceEvent& e = *sequence.eventAt(i);
             text += (i ? "," : "") + std::to_string(e.timeCode()) + " " + e.name() + " " +
-                    "PDF"[static_cast<int>(e.status())];
+                    "PDFM"[static_cast<int>(e.status())];
         }
         return text;
     }
@@ -195,6 +196,118 @@ TEST_F(SequenceRun, FailingEventIsTriedAgainUntilSkippedAndRewindResetsAll) {
     EXPECT_EQ(events(), "0 A P,1000 BAD P,1000 B P");
     EXPECT_EQ(sequence.eventAt(1)->failureReason(), ""); // kept until the next execution
     step(0, RunOutcome::Failed, 0, "A");
+}
+
+// The run policy over the same sequence; `log` has "INDEX STATUS " for every outcome it reports.
+class PolicyRun : public SequenceRun {
+protected:
+    // Advances the counter by `passed` ms, steps, and checks what follows, the outcomes reported
+    // since the last check and the bytes that arrive.
+    void expectStep(std::uint32_t passed, RunNext next, const std::string& logged,
+                    const std::string& bytes = "") {
+        ms += passed;
+        EXPECT_EQ(policy.step(), next);
+        expectLogged(logged);
+        EXPECT_EQ(pty.read(bytes.size(), bytes.empty() ? 0 : 5000), bytes);
+    }
+    void expectLogged(const std::string& logged) {
+        EXPECT_EQ(log, logged);
+        log.clear();
+    }
+
+    std::string log;
+    RunPolicy policy{sequence, {}, [this](const SequenceEvent& event, int index) {
+                         log +=
+                             std::to_string(index) + "PDFM"[static_cast<int>(event.status())] + " ";
+                     }};
+};
+
+TEST_F(PolicyRun, PassesFollowOnePassLengthApartAndWholePassesInThePastAreNotReplayed) {
+    ASSERT_TRUE(load("0:0:0 A\n0:0:1 B\n0:0:2 C\n"));
+    policy.settings().loop = true;
+    policy.joinAt(0);
+    expectStep(0, RunNext::Continue, "0D ", "A");
+    expectStep(1000, RunNext::Continue, "1D ", "B");
+    EXPECT_EQ(policy.nextWake(), std::optional<TimeCode>(2000));
+    expectStep(1003, RunNext::Continue, "2D ", "C"); // 3 ms late: the next pass is 3 ms in
+    EXPECT_EQ(policy.pass(), 1);
+    EXPECT_EQ(clock.elapsed(), 3u);
+    expectStep(0, RunNext::Continue, "0D ", "A"); // due already
+    // Stopped for 7 s: the rest of this pass runs late, passes 2 and 3 are not replayed, and
+    // pass 4 is joined 1.003 s in.
+    expectStep(7000, RunNext::Continue, "1D 2D 0M 1M ", "BC");
+    EXPECT_EQ(policy.pass(), 4);
+    expectStep(0, RunNext::Continue, "");
+    expectStep(997, RunNext::Continue, "2D ", "C");
+    EXPECT_EQ(policy.doneCount(), 7);
+}
+
+TEST_F(PolicyRun, AJoinMissesWhatLiesBeyondItsCatchUpAndRunsTheRestAtOnce) {
+    ASSERT_TRUE(load("0:0:0 A\n0:0:1 B\n0:0:2 C\n0:0:3 D\n"));
+    policy.settings().catchUp = 1500;
+    policy.joinAt(2600);
+    expectLogged("0M 1M ");
+    expectStep(0, RunNext::Continue, "2D ", "C");
+    expectStep(400, RunNext::End, "3D ", "D");
+    EXPECT_EQ(policy.state(), ShowState::Finished);
+    policy.settings() = {false, true, 0}; // looping, the position is taken in its pass
+    policy.joinAt(3000 * 5 + 1000);
+    EXPECT_EQ(policy.pass(), 5);
+    expectLogged("0M ");
+    expectStep(0, RunNext::Continue, "1D ", "B");
+    policy.settings().loop = false;
+    policy.joinAt(86400000);
+    expectLogged("0M 1M 2M 3M ");
+    expectStep(0, RunNext::End, "");
+}
+
+TEST_F(PolicyRun, AWallClockSetForwardSkipsWhatItPassesAndSetBackHoldsUntilItIsBack) {
+    ASSERT_TRUE(load("0:0:0 A\n0:0:1 B\n0:0:2 C\n0:0:5 D\n0:0:6 E\n"));
+    policy.joinAt(0);
+    expectStep(0, RunNext::Continue, "0D ", "A");
+    ms += 500;
+    EXPECT_EQ(policy.alignTo(500 + RunPolicy::alignLimit), 0); // within the limit
+    EXPECT_EQ(policy.alignTo(3500), 0);                        // set forward by 3 s
+    expectLogged("1M 2M ");
+    EXPECT_EQ(clock.elapsed(), 3500u);
+    expectStep(1500, RunNext::Continue, "3D ", "D");
+    EXPECT_EQ(policy.alignTo(3000), 2000); // set back by 2 s: D does not run again
+    expectStep(1500, RunNext::Continue, "");
+    EXPECT_EQ(policy.alignTo(4500), 500);
+    EXPECT_EQ(policy.state(), ShowState::Running);
+    ms += 500;
+    EXPECT_EQ(policy.alignTo(5000), 0);
+    policy.pause(); // the operator's pause holds whatever the wall clock says
+    EXPECT_EQ(policy.alignTo(50000), 0);
+    expectStep(1000, RunNext::Continue, "");
+    policy.resume();
+    expectStep(1000, RunNext::End, "4D ", "E");
+}
+
+TEST_F(PolicyRun, AFailureHaltsOrIsPassedOverAndSeekFireAndRewindActAtOnce) {
+    ASSERT_TRUE(load("0:0:0 A\n0:0:1 BAD\n0:0:1 B\n0:0:2 C\n"));
+    policy.joinAt(0);
+    expectStep(1000, RunNext::Halt, "0D 1F ", "A");
+    EXPECT_EQ(policy.lastFailure()->name, "BAD");
+    policy.settings().skipErrors = true;
+    expectStep(0, RunNext::Continue, "1F ");
+    expectStep(0, RunNext::Continue, "2D ", "B");
+    policy.pause();
+    policy.seek(2500);
+    expectLogged("0M 1M 2M 3M ");
+    EXPECT_EQ(policy.state(), ShowState::Paused);
+    EXPECT_EQ(policy.fire("E"), std::optional<bool>(true));
+    expectStep(0, RunNext::Continue, "-1D ", "E");
+    EXPECT_EQ(policy.fire("NOPE"), std::nullopt);
+    EXPECT_EQ(policy.fire("PORT1"), std::nullopt); // a port the set lacks
+    EXPECT_EQ(policy.fire("BAD"), std::optional<bool>(false));
+    expectLogged("-1F ");
+    EXPECT_EQ(policy.failedCount(), 3);
+    policy.rewind();
+    EXPECT_FALSE(policy.lastFailure());
+    EXPECT_EQ(events(), "0 A P,1000 BAD P,1000 B P,2000 C P");
+    EXPECT_TRUE(clock.isPaused());
+    EXPECT_EQ(clock.elapsed(), 0u);
 }
 
 } // namespace
