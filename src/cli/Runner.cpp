@@ -1,9 +1,11 @@
 #include "cli/Runner.h"
 
+#include "cli/JournalStream.h"
 #include "cli/OptionReader.h"
 #include "cli/RealtimeScheduling.h"
 #include "cli/ShowOutput.h"
 #include "cli/StopSignals.h"
+#include "control/SystemdNotify.h"
 #include "files/ProgramDirectory.h"
 #include "messages/Messages.h"
 #include "ports/PortConfig.h"
@@ -74,16 +76,16 @@ constexpr const char* usage =
     "  129, 130, 143\n"
     "       stopped by SIGHUP, SIGINT or SIGTERM, at once, the ports closed\n";
 
-void writeAll(int fd, std::string_view text) {
-    writeOutput(fd, text);
+void writeAll(int fd, std::string_view text, LogLevel level = LogLevel::Info) {
+    writeOutput(fd, text, level);
 }
 
-void complain(const std::string& text) {
-    writeAll(STDERR_FILENO, std::string(programName) + ": " + text + "\n");
+void complain(const std::string& text, LogLevel level = LogLevel::Error) {
+    writeAll(STDERR_FILENO, std::string(programName) + ": " + text + "\n", level);
 }
 
-// Prints every message to stderr, the text's CR LF (message 9's line break before the name)
-// as a newline, and counts them.
+// Prints every message to stderr, a line break of the text (message 9's CR LF before the name)
+// indented as the detail is, and counts them.
 class StderrReporter {
 public:
     StderrReporter() {
@@ -103,11 +105,13 @@ private:
             if (report.text[i] == '\r' && i + 1 < report.text.size() && report.text[i + 1] == '\n')
                 continue;
             text += report.text[i];
+            if (report.text[i] == '\n')
+                text += "  ";
         }
         text += '\n';
         if (!report.detail.empty())
             text += "  " + report.detail + "\n";
-        writeAll(STDERR_FILENO, text);
+        writeAll(STDERR_FILENO, text, LogLevel::Error);
     }
 
     Reporter previous_;
@@ -236,7 +240,18 @@ TimeCode passLength(const EventSequence& sequence) {
 }
 
 void warn(const std::string& text) {
-    complain("warning: " + text);
+    complain("warning: " + text, LogLevel::Warning);
+}
+
+// What a run has loaded, for the journal: "loaded DIR: port 0 DEVICE, ...; N events from SEQ".
+std::string loadedLine(const EventSequence& sequence, const std::string& source) {
+    std::string ports;
+    for (PortId id = 0; id < sequence.ports().count(); ++id)
+        ports += (id == 0 ? "port " : ", port ") + std::to_string(id) + " " +
+                 sequence.ports().port(id)->deviceName();
+    return "loaded " + programDirectory() + ": " + (ports.empty() ? "no port" : ports) + "; " +
+           std::to_string(sequence.count()) + (sequence.count() == 1 ? " event" : " events") +
+           " from " + source;
 }
 
 // The check's warnings about Config.ini; a file that cannot be read is the port set's to report.
@@ -291,7 +306,10 @@ void SequenceRunner::printOutcome(int index) {
     if (event == nullptr)
         return;
     bool done = event->status() == EventStatus::Done;
-    writeAll(out_, eventLine(*event) + (done ? "\tDone\n" : "\tFailed\n"));
+    writeAll(out_, eventLine(*event) + (done ? "\tDone\n" : "\tFailed\n"),
+             done ? LogLevel::Info : LogLevel::Error);
+    if (notify_)
+        notify_->executed(!done);
     if (!done && commandKind(event->portId()) != CommandKind::Send &&
         !event->failureReason().empty())
         complain((commandKind(event->portId()) == CommandKind::Open ? "could not open "
@@ -308,10 +326,27 @@ void SequenceRunner::printOutcome(int index) {
 bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
     const DueInstant instant = dueInstant(clock_, due);
     if (instant.reached())
-        return afterIdleCall
-                   ? signals_.sleepUntil(static_cast<std::uint64_t>(instant.now) + 200000u)
-                   : signals_.received() == 0;
-    return signals_.sleepUntil(static_cast<std::uint64_t>(instant.due));
+        return afterIdleCall ? sleepUntil(static_cast<std::uint64_t>(instant.now) + 200000u)
+                             : signals_.received() == 0;
+    return sleepUntil(static_cast<std::uint64_t>(instant.due));
+}
+
+// A sleep past the service manager's next tick is cut into sleeps that tick between them.
+bool SequenceRunner::sleepUntil(std::uint64_t deadlineNs) {
+    for (;;) {
+        const std::uint64_t wake =
+            notify_ ? std::min(deadlineNs, static_cast<std::uint64_t>(notify_->wakeBy()))
+                    : deadlineNs;
+        if (!signals_.sleepUntil(wake))
+            return false;
+        if (wake == deadlineNs)
+            return true;
+        notify_->tick(monotonicNanoseconds());
+    }
+}
+
+void SequenceRunner::notifyTo(control::SystemdNotify& notify) {
+    notify_ = notify.active() ? &notify : nullptr;
 }
 
 // The next pass starts at the sequence time this one's last event has, not when that event
@@ -351,6 +386,8 @@ int SequenceRunner::run() {
             printOutcome(after + 1);
             anyFailed = true;
         }
+        if (notify_)
+            notify_->tick(monotonicNanoseconds());
         // A stop wins over a failure: a write that gave up because of the stop failed too.
         if (signals_.received() != 0)
             return stoppedBy(signals_.received());
@@ -407,6 +444,8 @@ int runCommandLine(int argc, char** argv) {
     // handling of the signals comes back.
     PortSet ports(check ? DeviceLayer::dryRun() : DeviceLayer::system());
     EventSequence sequence(ports, clock);
+    // From here on, so that the waits of the start-up for network devices feed the watchdog.
+    control::SystemdNotify notify(sequence);
 
     // As the desktop program's Initialize: failures are reported and start-up carries on,
     // except when checking, where each one is the problem to report. Carrying on, the run
@@ -439,6 +478,10 @@ int runCommandLine(int argc, char** argv) {
 
     if (check && !checkEvents(sequence, options.loop))
         return ExitUsage;
+    if (isJournalStream(STDERR_FILENO))
+        complain(loadedLine(sequence,
+                            options.commandList ? "the command list" : options.sequencePath),
+                 LogLevel::Info);
     if (options.mode != Options::Mode::Run) {
         for (int i = 0; i < sequence.count(); ++i)
             writeAll(STDOUT_FILENO, eventLine(*sequence.eventAt(i)) + "\n");
@@ -451,9 +494,11 @@ int runCommandLine(int argc, char** argv) {
         if (!refused.empty())
             warn("--realtime: " + refused);
     }
-    int code =
-        SequenceRunner(sequence, clock, signals, options.skipErrors, options.loop, STDOUT_FILENO)
-            .run();
+    notify.ready("loaded " + std::to_string(sequence.count()) + " events, starting");
+    SequenceRunner runner(sequence, clock, signals, options.skipErrors, options.loop,
+                          STDOUT_FILENO);
+    runner.notifyTo(notify);
+    int code = runner.run();
     return code == ExitDone && !startedWhole ? ExitFailed : code;
 }
 

@@ -23,7 +23,10 @@
 
 namespace cadentor {
 class SequenceClock;
+namespace control {
+class SystemdNotify;
 }
+} // namespace cadentor
 
 namespace cadentor::cli {
 
@@ -49,10 +52,14 @@ public:
                    bool skipErrors, bool loop, int out);
     // ExitDone, ExitFailed, or ExitSignalBase + the signal when a stop signal came.
     int run();
+    // The run tells `notify` of every outcome and ticks it every time round and while it
+    // sleeps, when it has a service manager to tell.
+    void notifyTo(control::SystemdNotify& notify);
 
 private:
     void printOutcome(int index);
     bool sleepUntilDue(TimeCode due, bool afterIdleCall);
+    bool sleepUntil(std::uint64_t deadlineNs);
     bool startNextPass();
 
     EventSequence& sequence_;
@@ -61,6 +68,7 @@ private:
     bool skipErrors_;
     bool loop_;
     int out_; // the descriptor the outcomes are printed on
+    control::SystemdNotify* notify_ = nullptr;
 };
 
 // The whole program after the TimerResolution guard: returns the exit code.
