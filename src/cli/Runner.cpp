@@ -243,6 +243,11 @@ void warn(const std::string& text) {
     complain("warning: " + text, LogLevel::Warning);
 }
 
+// "1 event", "2 events".
+std::string eventCount(const EventSequence& sequence) {
+    return std::to_string(sequence.count()) + (sequence.count() == 1 ? " event" : " events");
+}
+
 // What a run has loaded, for the journal: "loaded DIR: port 0 DEVICE, ...; N events from SEQ".
 std::string loadedLine(const EventSequence& sequence, const std::string& source) {
     std::string ports;
@@ -250,8 +255,7 @@ std::string loadedLine(const EventSequence& sequence, const std::string& source)
         ports += (id == 0 ? "port " : ", port ") + std::to_string(id) + " " +
                  sequence.ports().port(id)->deviceName();
     return "loaded " + programDirectory() + ": " + (ports.empty() ? "no port" : ports) + "; " +
-           std::to_string(sequence.count()) + (sequence.count() == 1 ? " event" : " events") +
-           " from " + source;
+           eventCount(sequence) + " from " + source;
 }
 
 // The check's warnings about Config.ini; a file that cannot be read is the port set's to report.
@@ -479,9 +483,9 @@ int runCommandLine(int argc, char** argv) {
     if (check && !checkEvents(sequence, options.loop))
         return ExitUsage;
     if (isJournalStream(STDERR_FILENO))
-        complain(loadedLine(sequence,
-                            options.commandList ? "the command list" : options.sequencePath),
-                 LogLevel::Info);
+        complain(
+            loadedLine(sequence, options.commandList ? "the command list" : options.sequencePath),
+            LogLevel::Info);
     if (options.mode != Options::Mode::Run) {
         for (int i = 0; i < sequence.count(); ++i)
             writeAll(STDOUT_FILENO, eventLine(*sequence.eventAt(i)) + "\n");
@@ -494,7 +498,7 @@ int runCommandLine(int argc, char** argv) {
         if (!refused.empty())
             warn("--realtime: " + refused);
     }
-    notify.ready("loaded " + std::to_string(sequence.count()) + " events, starting");
+    notify.ready("loaded " + eventCount(sequence) + ", starting");
     SequenceRunner runner(sequence, clock, signals, options.skipErrors, options.loop,
                           STDOUT_FILENO);
     runner.notifyTo(notify);

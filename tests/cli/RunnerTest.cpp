@@ -4,6 +4,7 @@
 #include "cli/Runner.h"
 
 #include "Show.h"
+#include "cli/JournalStream.h"
 #include "cli/StopSignals.h"
 #include "files/ProgramDirectory.h"
 #include "files/UniqueFd.h"
@@ -123,6 +124,55 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
         // Port 0 is opened and set up (output processing off) unless --check keeps it closed.
         const bool opened = run.config.empty() && !run.options.starts_with("--check");
         EXPECT_EQ((show.port0.slaveSettings().c_oflag & OPOST) == 0, opened);
+    }
+}
+
+// JOURNAL_STREAM names the runner's stderr or its stdout: every line written there carries its
+// level, a detail line its message's, and stderr begins with what was loaded. The other stays
+// as it is.
+TEST(Runner, LinesToTheJournalCarryTheirLevel) {
+    const std::string rows = "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n",
+                      missing = "cadentor-run: could not start Missing\n  /nonexistent/program: "
+                                "No such file or directory\n",
+                      ports = "port 0 {0}, port 1 {1}; ", warning = "cadentor-run: warning: ";
+    const struct {
+        int journal;
+        std::string options, config, sequence;
+        int code;
+        std::string out, err;
+    } cases[] = {
+        {2, "--skip-errors", "", "0:0:0 A\n0:0:0.02 Missing\n", 1, rows,
+         "<6>cadentor-run: loaded {d}: " + ports + "2 events from {d}/seq.txt\n" +
+             withLevel(cli::LogLevel::Error, missing)},
+        {1, "--skip-errors", "", "0:0:0 A\n0:0:0.02 Missing\n", 1,
+         withLevel(cli::LogLevel::Info, rows.substr(0, rows.find('\n') + 1)) +
+             withLevel(cli::LogLevel::Error, rows.substr(rows.find('\n') + 1)),
+         missing},
+        {2, "--check", "[Common]\nRequire=1 port\n[Port0]\nDevice={0}\n", "0:0:0 A\n", 0,
+         "0:0:0.000\t{0}\tA\n",
+         "<4>" + warning +
+             "{d}/Config.ini [Common] Require=1 port: text after the number, read "
+             "as 1\n<6>cadentor-run: loaded {d}: port 0 {0}; 1 event from "
+             "{d}/seq.txt\n"},
+        // A failed lookup: the name under its message, as every detail.
+        {2, "", "", "0:0:0 A\n0:0:1 Nope\n", 2, "",
+         withLevel(cli::LogLevel::Error, refusal(MessageId::CommandNotFound, "Nope\n  "
+                                                                             "{d}/seq.txt:2"))},
+    };
+    for (const auto& run : cases) {
+        SCOPED_TRACE(run.sequence + " on fd " + std::to_string(run.journal));
+        Show show("A: 0: 41\nMissing: exec: /nonexistent/program\n", run.sequence, run.config);
+        ChildProcess child([&] {
+            struct stat stream {};
+            ::fstat(run.journal, &stream);
+            ::setenv("JOURNAL_STREAM",
+                     (std::to_string(stream.st_dev) + ":" + std::to_string(stream.st_ino)).c_str(),
+                     1);
+            return exec(show.command(run.options));
+        });
+        EXPECT_EQ(child.wait(), run.code);
+        EXPECT_EQ(child.out(), show.expand(run.out));
+        EXPECT_EQ(child.err(), show.expand(run.err));
     }
 }
 

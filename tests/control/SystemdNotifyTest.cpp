@@ -1,0 +1,101 @@
+// cadentor-run under a service manager played by the test: NOTIFY_SOCKET names a datagram socket
+// of the test's, WATCHDOG_USEC asks for a watchdog kick every 100 ms.
+
+#include "../cli/Show.h"
+#include "files/UniqueFd.h"
+#include "support/ChildProcess.h"
+
+#include <chrono>
+#include <cstddef>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <regex>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+namespace cadentor::test {
+namespace {
+
+// A datagram socket in the abstract namespace, named for this process.
+class NotifySocket {
+public:
+    NotifySocket() : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        name_ = "@cadentor-notify-" + std::to_string(::getpid());
+        name_.copy(address.sun_path + 1, name_.size() - 1, 1);
+        const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name_.size());
+        if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), length) != 0)
+            throw std::runtime_error("cannot bind " + name_);
+    }
+    const std::string& name() const { return name_; }
+    // The next message; "" when none came within 10 s.
+    std::string next() const {
+        pollfd readable{fd_.get(), POLLIN, 0};
+        char buffer[4096];
+        if (::poll(&readable, 1, 10000) != 1)
+            return "";
+        const ssize_t got = ::recv(fd_.get(), buffer, sizeof buffer, 0);
+        return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : "";
+    }
+
+private:
+    UniqueFd fd_;
+    std::string name_;
+};
+
+// While the runner sleeps an hour for its next event, and while a write waits for a device that
+// takes nothing: READY=1 first, then WATCHDOG=1 every 100 ms (no more often) and the running
+// status at most once a second.
+TEST(SystemdNotify, ReadyThenTheWatchdogFedThroughLongWaitsAndTheStatusOnceASecond) {
+    const struct {
+        std::string commands, sequence, config, ready, status;
+    } cases[] = {
+        {"First: 0: 31\nMissing: exec: /nonexistent/program\nFar: 0: 32\n",
+         "0:0:0 First\n0:0:0 Missing\n1000:0:0 Far\n", "", "loaded 3 events, starting",
+         "event 2 of 3, next Far at 1000:00:00, 1 failed"},
+        {"Big: 0:" + repeat(" 5A", 1 << 18) + "\n", "0:0:0.25 Big\n",
+         "[Common]\nRequire=1\n[Port0]\nDevice={0}\nWriteTimeout=60000\n",
+         "loaded 1 event, starting", "event 0 of 1, next Big at 0:00:00.250, 0 failed"},
+    };
+    for (const auto& show : cases) {
+        SCOPED_TRACE(show.sequence);
+        const NotifySocket manager;
+        Show files(show.commands, show.sequence, show.config);
+        ChildProcess run([&] {
+            ::setenv("NOTIFY_SOCKET", manager.name().c_str(), 1);
+            ::setenv("WATCHDOG_USEC", "200000", 1);
+            return exec(files.command("--skip-errors"));
+        });
+        ASSERT_EQ(manager.next(), "READY=1\nSTATUS=" + show.ready) << run.err();
+        const auto ready = std::chrono::steady_clock::now();
+        int kicks = 0, statuses = 0;
+        const std::regex running("STATUS=running [0-9]+:[0-9]{2}:[0-9]{2}\\.[0-9]{3}, " +
+                                 show.status);
+        while (kicks < 15) {
+            const std::string message = manager.next();
+            ASSERT_FALSE(message.empty()) << "after " << kicks << " kicks: " << run.err();
+            std::istringstream lines(message);
+            for (std::string line; std::getline(lines, line);) {
+                if (line == "WATCHDOG=1") {
+                    ++kicks;
+                } else {
+                    ++statuses;
+                    EXPECT_TRUE(std::regex_match(line, running)) << line;
+                }
+            }
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - ready).count();
+        EXPECT_LE(kicks, seconds * 10 + 2);
+        EXPECT_GE(statuses, 1);
+        EXPECT_LE(statuses, seconds + 1);
+        // The first events ran and the far one is ahead; or the write has begun and waits.
+        EXPECT_EQ(files.port0.read(1, 2000).substr(0, 1), show.config.empty() ? "1" : "Z");
+        run.sendSignal(SIGTERM);
+        EXPECT_EQ(run.wait(), 143);
+    }
+}
+
+} // namespace
+} // namespace cadentor::test
