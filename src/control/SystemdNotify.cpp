@@ -53,6 +53,8 @@ SystemdNotify::~SystemdNotify() {
 }
 
 void SystemdNotify::ready(const std::string& status) {
+    waitingStatus_ = status;
+    waiting_ = true;
     if (!active_)
         return;
     lastStatus_ = status;
@@ -61,16 +63,10 @@ void SystemdNotify::ready(const std::string& status) {
 }
 
 void SystemdNotify::status(const std::string& status) {
-    if (!active_ || status == lastStatus_)
-        return;
-    lastStatus_ = status;
-    lastStatusNs_ = monotonicNanoseconds();
-    send("STATUS=" + status);
-}
-
-void SystemdNotify::executed(bool failed) {
-    failed_ += failed ? 1 : 0;
+    waitingStatus_ = status;
+    waiting_ = true;
     statusOwed_ = true;
+    tick(monotonicNanoseconds());
 }
 
 void SystemdNotify::tick(std::int64_t nowNs) {
@@ -81,8 +77,8 @@ void SystemdNotify::tick(std::int64_t nowNs) {
         message = "WATCHDOG=1";
         lastKickNs_ = nowNs;
     }
-    if (!sequence_.clock().isPaused() && nowNs - lastStatusNs_ >= statusEveryNs) {
-        std::string status = runningStatus();
+    if (nowNs - lastStatusNs_ >= statusEveryNs) {
+        std::string status = currentStatus();
         if (status != lastStatus_) {
             message += (message.empty() ? "STATUS=" : "\nSTATUS=") + status;
             lastStatus_ = std::move(status);
@@ -96,18 +92,24 @@ void SystemdNotify::tick(std::int64_t nowNs) {
 
 std::int64_t SystemdNotify::wakeBy() const {
     std::int64_t by = kickNs_ > 0 ? lastKickNs_ + kickNs_ : noLimit;
-    if (active_ && statusOwed_ && !sequence_.clock().isPaused())
+    if (active_ && statusOwed_)
         by = std::min(by, lastStatusNs_ + statusEveryNs);
     return by;
 }
 
-std::string SystemdNotify::runningStatus() const {
+std::string SystemdNotify::currentStatus() {
+    const ShowState state = policy_ ? policy_->state() : ShowState::Waiting;
+    waiting_ = waiting_ && state != ShowState::Running;
+    if (waiting_)
+        return waitingStatus_;
+    static constexpr const char* words[] = {"waiting ", "running ", "paused ", "finished "};
     const int position = sequence_.currentIndex();
-    std::string text = "running " + clockText(sequence_.clock().elapsed(), true) + ", event " +
+    std::string text = words[static_cast<int>(state)] +
+                       clockText(sequence_.clock().elapsed(), true) + ", event " +
                        std::to_string(position + 1) + " of " + std::to_string(sequence_.count());
     if (const SequenceEvent* next = sequence_.eventAt(position + 1))
         text += ", next " + next->name() + " at " + clockText(next->timeCode(), false);
-    return text + ", " + std::to_string(failed_) + " failed";
+    return text + ", " + std::to_string(policy_->failedCount()) + " failed";
 }
 
 void SystemdNotify::send(const std::string& state) {
