@@ -4,7 +4,6 @@
 #include "cli/Runner.h"
 
 #include "Show.h"
-#include "cli/JournalStream.h"
 #include "cli/StopSignals.h"
 #include "files/ProgramDirectory.h"
 #include "files/UniqueFd.h"
@@ -132,32 +131,29 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
 // as it is.
 TEST(Runner, LinesToTheJournalCarryTheirLevel) {
     const std::string rows = "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n",
-                      missing = "cadentor-run: could not start Missing\n  /nonexistent/program: "
-                                "No such file or directory\n",
-                      ports = "port 0 {0}, port 1 {1}; ", warning = "cadentor-run: warning: ";
+                      events = "0:0:0 A\n0:0:0.02 Missing\n", missing = "could not start Missing\n",
+                      reason = "  /nonexistent/program: No such file or directory\n";
     const struct {
         int journal;
         std::string options, config, sequence;
         int code;
         std::string out, err;
     } cases[] = {
-        {2, "--skip-errors", "", "0:0:0 A\n0:0:0.02 Missing\n", 1, rows,
-         "<6>cadentor-run: loaded {d}: " + ports + "2 events from {d}/seq.txt\n" +
-             withLevel(cli::LogLevel::Error, missing)},
-        {1, "--skip-errors", "", "0:0:0 A\n0:0:0.02 Missing\n", 1,
-         withLevel(cli::LogLevel::Info, rows.substr(0, rows.find('\n') + 1)) +
-             withLevel(cli::LogLevel::Error, rows.substr(rows.find('\n') + 1)),
-         missing},
+        {2, "--skip-errors", "", events, 1, rows,
+         "<6>cadentor-run: loaded {d}: port 0 {0}, port 1 {1}; 2 events from {d}/seq.txt\n"
+         "<3>cadentor-run: " +
+             missing + "<3>" + reason},
+        {1, "--skip-errors", "", events, 1,
+         "<6>0:0:0.000\t{0}\tA\tDone\n<3>0:0:0.020\tExec\tMissing\tFailed\n",
+         "cadentor-run: " + missing + reason},
         {2, "--check", "[Common]\nRequire=1 port\n[Port0]\nDevice={0}\n", "0:0:0 A\n", 0,
          "0:0:0.000\t{0}\tA\n",
-         "<4>" + warning +
-             "{d}/Config.ini [Common] Require=1 port: text after the number, read "
-             "as 1\n<6>cadentor-run: loaded {d}: port 0 {0}; 1 event from "
-             "{d}/seq.txt\n"},
+         "<4>cadentor-run: warning: {d}/Config.ini [Common] Require=1 port: text after the "
+         "number, read as 1\n<6>cadentor-run: loaded {d}: port 0 {0}; 1 event from {d}/seq.txt\n"},
         // A failed lookup: the name under its message, as every detail.
         {2, "", "", "0:0:0 A\n0:0:1 Nope\n", 2, "",
-         withLevel(cli::LogLevel::Error, refusal(MessageId::CommandNotFound, "Nope\n  "
-                                                                             "{d}/seq.txt:2"))},
+         "<3>cadentor-run: " + loadMessage(MessageId::CommandNotFound) +
+             "\n<3>  Nope\n<3>  {d}/seq.txt:2\n"},
     };
     for (const auto& run : cases) {
         SCOPED_TRACE(run.sequence + " on fd " + std::to_string(run.journal));
