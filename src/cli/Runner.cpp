@@ -1,10 +1,12 @@
 #include "cli/Runner.h"
 
 #include "cli/Duration.h"
+#include "cli/JournalStream.h"
 #include "cli/OptionReader.h"
 #include "cli/RealtimeScheduling.h"
 #include "cli/ShowOutput.h"
 #include "cli/StopSignals.h"
+#include "control/SystemdNotify.h"
 #include "files/ProgramDirectory.h"
 #include "messages/Messages.h"
 #include "ports/PortConfig.h"
@@ -86,16 +88,16 @@ constexpr const char* usage =
     "  129, 130, 143\n"
     "       stopped by SIGHUP, SIGINT or SIGTERM, at once, the ports closed\n";
 
-void writeAll(int fd, std::string_view text) {
-    writeOutput(fd, text);
+void writeAll(int fd, std::string_view text, LogLevel level = LogLevel::Info) {
+    writeOutput(fd, text, level);
 }
 
-void complain(const std::string& text) {
-    writeAll(STDERR_FILENO, std::string(programName) + ": " + text + "\n");
+void complain(const std::string& text, LogLevel level = LogLevel::Error) {
+    writeAll(STDERR_FILENO, std::string(programName) + ": " + text + "\n", level);
 }
 
-// Prints every message to stderr, the text's CR LF (message 9's line break before the name)
-// as a newline, and counts them.
+// Prints every message to stderr, a line break of the text (message 9's CR LF before the name)
+// indented as the detail is, and counts them.
 class StderrReporter {
 public:
     StderrReporter() {
@@ -115,11 +117,13 @@ private:
             if (report.text[i] == '\r' && i + 1 < report.text.size() && report.text[i + 1] == '\n')
                 continue;
             text += report.text[i];
+            if (report.text[i] == '\n')
+                text += "  ";
         }
         text += '\n';
         if (!report.detail.empty())
             text += "  " + report.detail + "\n";
-        writeAll(STDERR_FILENO, text);
+        writeAll(STDERR_FILENO, text, LogLevel::Error);
     }
 
     Reporter previous_;
@@ -266,7 +270,22 @@ int stoppedBy(int signal) {
 }
 
 void warn(const std::string& text) {
-    complain("warning: " + text);
+    complain("warning: " + text, LogLevel::Warning);
+}
+
+// "1 event", "2 events".
+std::string eventCount(const EventSequence& sequence) {
+    return std::to_string(sequence.count()) + (sequence.count() == 1 ? " event" : " events");
+}
+
+// What a run has loaded, for the journal: "loaded DIR: port 0 DEVICE, ...; N events from SEQ".
+std::string loadedLine(const EventSequence& sequence, const std::string& source) {
+    std::string ports;
+    for (PortId id = 0; id < sequence.ports().count(); ++id)
+        ports += (id == 0 ? "port " : ", port ") + std::to_string(id) + " " +
+                 sequence.ports().port(id)->deviceName();
+    return "loaded " + programDirectory() + ": " + (ports.empty() ? "no port" : ports) + "; " +
+           eventCount(sequence) + " from " + source;
 }
 
 // The check's warnings about Config.ini; a file that cannot be read is the port set's to report.
@@ -320,7 +339,12 @@ SequenceRunner::SequenceRunner(EventSequence& sequence, StopSignals& signals, Ru
 void SequenceRunner::printOutcome(const SequenceEvent& event) {
     static constexpr const char* outcomes[] = {"\tPending\n", "\tDone\n", "\tFailed\n",
                                                "\tMissed\n"};
-    writeAll(out_, eventLine(event) + outcomes[static_cast<int>(event.status())]);
+    static constexpr LogLevel levels[] = {LogLevel::Info, LogLevel::Info, LogLevel::Error,
+                                          LogLevel::Warning};
+    writeAll(out_, eventLine(event) + outcomes[static_cast<int>(event.status())],
+             levels[static_cast<int>(event.status())]);
+    if (notify_)
+        notify_->executed();
     if (event.status() != EventStatus::Failed)
         return;
     anyFailed_ = true;
@@ -338,6 +362,8 @@ bool SequenceRunner::sleepForNext(std::optional<TimeCode> due, bool afterIdleSte
                                   std::int64_t wallDeadline, std::int64_t checkMs) {
     constexpr std::int64_t longest = 3600000; // ms: a paused run still looks at its deadlines
     const std::int64_t now = monotonicNanoseconds();
+    if (notify_)
+        notify_->tick(now);
     std::int64_t deadline = now + longest * 1000000;
     if (due && !sequence_.clock().isPaused()) {
         const DueInstant instant = dueInstant(sequence_.clock(), *due);
@@ -351,7 +377,14 @@ bool SequenceRunner::sleepForNext(std::optional<TimeCode> due, bool afterIdleSte
     }
     if (checkMs > 0)
         deadline = std::min(deadline, now + checkMs * 1000000);
+    if (notify_)
+        deadline = std::min(deadline, notify_->wakeBy());
     return signals_.sleepUntil(static_cast<std::uint64_t>(deadline));
+}
+
+void SequenceRunner::notifyTo(control::SystemdNotify& notify) {
+    notify.watch(policy_);
+    notify_ = notify.active() ? &notify : nullptr;
 }
 
 // The offset of the wall clock from CLOCK_MONOTONIC, read between two wall readings, places
@@ -441,8 +474,11 @@ int SequenceRunner::run() {
         if (day.what == ShowSchedule::Decision::What::End)
             return anyFailed_ ? ExitFailed : ExitDone;
         if (day.what == ShowSchedule::Decision::What::Wait) {
-            if (day.start != announced)
-                complain("waiting: starts " + formatLocalTime(day.start));
+            if (day.start != announced) {
+                complain("waiting: starts " + formatLocalTime(day.start), LogLevel::Info);
+                if (notify_)
+                    notify_->status("waiting: starts " + formatLocalTime(day.start));
+            }
             announced = day.start;
             // The last second is the run's own: it starts on the wall clock's millisecond.
             if (day.start - wall_() > 1000) {
@@ -501,6 +537,8 @@ int runCommandLine(int argc, char** argv) {
     // handling of the signals comes back.
     PortSet ports(check ? DeviceLayer::dryRun() : DeviceLayer::system());
     EventSequence sequence(ports, clock);
+    // From here on, so that the waits of the start-up for network devices feed the watchdog.
+    control::SystemdNotify notify(sequence);
 
     // As the desktop program's Initialize: failures are reported and start-up carries on,
     // except when checking, where each one is the problem to report. Carrying on, the run
@@ -533,11 +571,19 @@ int runCommandLine(int argc, char** argv) {
 
     if (check && !checkEvents(sequence, options.loop))
         return ExitUsage;
+    if (isJournalStream(STDERR_FILENO))
+        complain(
+            loadedLine(sequence, options.commandList ? "the command list" : options.sequencePath),
+            LogLevel::Info);
+    const bool tied = options.timing.start || options.timing.until;
+    const auto schedule = [&] {
+        return ShowSchedule(options.timing.start, options.timing.until, options.loop,
+                            passLength(sequence), realtimeMilliseconds())
+            .describe(realtimeMilliseconds());
+    };
     if (options.mode != Options::Mode::Run) {
-        if (options.timing.start || options.timing.until)
-            complain(ShowSchedule(options.timing.start, options.timing.until, options.loop,
-                                  passLength(sequence), realtimeMilliseconds())
-                         .describe(realtimeMilliseconds()));
+        if (tied)
+            complain(schedule(), LogLevel::Info);
         for (int i = 0; i < sequence.count(); ++i)
             writeAll(STDOUT_FILENO, eventLine(*sequence.eventAt(i)) + "\n");
         if (signals.received() != 0)
@@ -551,8 +597,10 @@ int runCommandLine(int argc, char** argv) {
     }
     const RunSettings settings{options.skipErrors, options.loop,
                                static_cast<TimeCode>(options.catchUp)};
-    int code =
-        SequenceRunner(sequence, signals, settings, options.timing, STDOUT_FILENO, phaseNs).run();
+    notify.ready("loaded " + eventCount(sequence) + (tied ? "; " + schedule() : ", starting"));
+    SequenceRunner runner(sequence, signals, settings, options.timing, STDOUT_FILENO, phaseNs);
+    runner.notifyTo(notify);
+    int code = runner.run();
     return code == ExitDone && !startedWhole ? ExitFailed : code;
 }
 

@@ -23,6 +23,10 @@
 #include <optional>
 #include <string>
 
+namespace cadentor::control {
+class SystemdNotify;
+}
+
 namespace cadentor::cli {
 
 class StopSignals;
@@ -59,6 +63,9 @@ public:
                    WallSource wall = realtimeMilliseconds);
     // ExitDone, ExitFailed, or ExitSignalBase + the signal when a stop signal came.
     int run();
+    // The run tells `notify` of every outcome and what it waits for, and ticks it whenever it
+    // is about to sleep, never sleeping past its wakeBy(); when it has a service manager to tell.
+    void notifyTo(control::SystemdNotify& notify);
 
 private:
     enum class DayEnd { Ended, Halted, Stopped };
@@ -80,6 +87,7 @@ private:
     std::int64_t& phaseNs_;
     WallSource wall_;
     bool anyFailed_ = false;
+    control::SystemdNotify* notify_ = nullptr;
 };
 
 // The whole program after the TimerResolution guard: returns the exit code.

@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 class Output {
 public:
-    explicit Output(int fd) : fd_(fd) {
+    explicit Output(int fd) : fd_(fd), journal_(isJournalStream(fd)) {
         struct stat info {};
         if (::fstat(fd, &info) != 0)
             return;
@@ -41,12 +41,11 @@ public:
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    void write(std::string_view text) {
-        flush();
-        if (gone_ || pending_.size() + text.size() > keptAtMost)
-            return;
-        pending_ += text;
-        flush();
+    void write(std::string_view text, LogLevel level) {
+        if (journal_)
+            queue(withLevel(level, text));
+        else
+            queue(text);
     }
 
     // Waits for the reader to take what is kept while it takes some within exitNoProgress,
@@ -70,6 +69,14 @@ public:
     }
 
 private:
+    void queue(std::string_view text) {
+        flush();
+        if (gone_ || pending_.size() + text.size() > keptAtMost)
+            return;
+        pending_ += text;
+        flush();
+    }
+
     // How much of pending_ the next write offers. A pipe takes a write of at most PIPE_BUF
     // bytes whole or not at all, so whole lines that fit are offered together and a line is
     // never left half written; a longer line, and anything on a terminal or socket, is
@@ -107,6 +114,7 @@ private:
     }
 
     int fd_;
+    bool journal_;
     UniqueFd own_;
     bool socket_ = false;
     bool pipe_ = false;
@@ -139,9 +147,9 @@ void prepareStandardOutput() {
     ::sigaction(SIGPIPE, &action, nullptr);
 }
 
-void writeOutput(int fd, std::string_view text) {
+void writeOutput(int fd, std::string_view text, LogLevel level) {
     if (fd == STDOUT_FILENO || fd == STDERR_FILENO) {
-        standardOutput(fd).write(text);
+        standardOutput(fd).write(text, level);
         return;
     }
     while (!text.empty()) {

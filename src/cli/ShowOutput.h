@@ -12,6 +12,9 @@
 // or terminal is written through a descriptor of our own opened on the same file, non-blocking, so
 // the shared open file that a shell or started programs use keeps its blocking mode; a socket is
 // sent to with MSG_DONTWAIT; anything else (a regular file, /dev/null) does not block anyway.
+// When stdout or stderr is the journal (JournalStream.h), every line carries its level.
+
+#include "cli/JournalStream.h"
 
 #include <string_view>
 
@@ -23,9 +26,10 @@ namespace cadentor::cli {
 // in the programs that events start.
 void prepareStandardOutput();
 
-// Writes `text` to STDOUT_FILENO or STDERR_FILENO as described above; any other descriptor is
-// written directly, dropping the text on failure.
-void writeOutput(int fd, std::string_view text);
+// Writes `text` (whole lines) to STDOUT_FILENO or STDERR_FILENO as described above, each line
+// at `level` when that descriptor is the journal; any other descriptor is written directly,
+// as it stands, dropping the text on failure.
+void writeOutput(int fd, std::string_view text, LogLevel level = LogLevel::Info);
 
 // Call at exit: waits while the readers of stdout and stderr take what is kept, giving up after
 // 2 s in which they took nothing and after 5 s in all.

@@ -126,6 +126,52 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
     }
 }
 
+// JOURNAL_STREAM names the runner's stderr or its stdout: every line written there carries its
+// level, a detail line its message's, and stderr begins with what was loaded. The other stays
+// as it is.
+TEST(Runner, LinesToTheJournalCarryTheirLevel) {
+    const std::string rows = "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n",
+                      events = "0:0:0 A\n0:0:0.02 Missing\n", missing = "could not start Missing\n",
+                      reason = "  /nonexistent/program: No such file or directory\n";
+    const struct {
+        int journal;
+        std::string options, config, sequence;
+        int code;
+        std::string out, err;
+    } cases[] = {
+        {2, "--skip-errors", "", events, 1, rows,
+         "<6>cadentor-run: loaded {d}: port 0 {0}, port 1 {1}; 2 events from {d}/seq.txt\n"
+         "<3>cadentor-run: " +
+             missing + "<3>" + reason},
+        {1, "--skip-errors", "", events, 1,
+         "<6>0:0:0.000\t{0}\tA\tDone\n<3>0:0:0.020\tExec\tMissing\tFailed\n",
+         "cadentor-run: " + missing + reason},
+        {2, "--check", "[Common]\nRequire=1 port\n[Port0]\nDevice={0}\n", "0:0:0 A\n", 0,
+         "0:0:0.000\t{0}\tA\n",
+         "<4>cadentor-run: warning: {d}/Config.ini [Common] Require=1 port: text after the "
+         "number, read as 1\n<6>cadentor-run: loaded {d}: port 0 {0}; 1 event from {d}/seq.txt\n"},
+        // A failed lookup: the name under its message, as every detail.
+        {2, "", "", "0:0:0 A\n0:0:1 Nope\n", 2, "",
+         "<3>cadentor-run: " + loadMessage(MessageId::CommandNotFound) +
+             "\n<3>  Nope\n<3>  {d}/seq.txt:2\n"},
+    };
+    for (const auto& run : cases) {
+        SCOPED_TRACE(run.sequence + " on fd " + std::to_string(run.journal));
+        Show show("A: 0: 41\nMissing: exec: /nonexistent/program\n", run.sequence, run.config);
+        ChildProcess child([&] {
+            struct stat stream {};
+            ::fstat(run.journal, &stream);
+            ::setenv("JOURNAL_STREAM",
+                     (std::to_string(stream.st_dev) + ":" + std::to_string(stream.st_ino)).c_str(),
+                     1);
+            return exec(show.command(run.options));
+        });
+        EXPECT_EQ(child.wait(), run.code);
+        EXPECT_EQ(child.out(), show.expand(run.out));
+        EXPECT_EQ(child.err(), show.expand(run.err));
+    }
+}
+
 TEST(Runner, StartedProgramsWriteOnOurOutputOnlyWhenAsked) {
     for (const std::string option : {"", "--program-output=null", "--program-output=inherit"}) {
         Show show("", "0:0:0 P\n");

@@ -7,6 +7,7 @@
 
 #include <iterator>
 #include <sstream>
+#include <unistd.h>
 #include <vector>
 
 namespace cadentor::test {
@@ -19,6 +20,15 @@ inline std::string repeat(const std::string& text, std::size_t count) {
     while (count-- > 0)
         all += text;
     return all;
+}
+
+// Replaces the calling process (a ChildProcess's) by `args`; 127 when it cannot run.
+inline int exec(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return ::execv(argv[0], argv.data()), 127;
 }
 
 struct Show {

@@ -67,8 +67,9 @@ TEST(WallClockRun, StartsAtItsTimeJoinsInPlaceAndADailyShowWaitsForTheNextDay) {
         const bool waits = runs[i].start == ahead;
         const std::string bytes = waits ? "AB" : "B";
         std::string got = show.port0.read(1, 5000);
-        if (i == 0) // never before its start: the first run's bytes are read as they arrive
+        if (i == 0) { // never before its start: the first run's bytes are read as they arrive
             EXPECT_GE(nowMs(), runs[i].start);
+        }
         if (got.size() < bytes.size())
             got += show.port0.read(bytes.size() - got.size(), 5000);
         EXPECT_EQ(got, bytes);
