@@ -331,10 +331,10 @@ bool checkEvents(const EventSequence& sequence, bool loop) {
 } // namespace
 
 SequenceRunner::SequenceRunner(EventSequence& sequence, StopSignals& signals, RunSettings settings,
-                               ShowTiming timing, int out, std::int64_t& phaseNs, WallSource wall)
+                               ShowTiming timing, int out, WallSource wall)
     : sequence_(sequence), signals_(signals),
       policy_(sequence, settings, [this](const SequenceEvent& event, int) { printOutcome(event); }),
-      timing_(timing), out_(out), phaseNs_(phaseNs), wall_(std::move(wall)) {}
+      timing_(timing), out_(out), wall_(std::move(wall)) {}
 
 void SequenceRunner::printOutcome(const SequenceEvent& event) {
     static constexpr const char* outcomes[] = {"\tPending\n", "\tDone\n", "\tFailed\n",
@@ -400,15 +400,15 @@ bool SequenceRunner::alignToWall(std::int64_t start) {
     auto ns = [](const timespec& t) { return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
     const std::int64_t offset = (ns(first) + ns(second)) / 2 - ns(mono);
     const std::int64_t monoStart = start * ms - offset;
-    phaseNs_ = (monoStart % ms + ms) % ms;
+    const std::int64_t phase = (monoStart % ms + ms) % ms;
+    sequence_.clock().setPhase(phase);
     const std::int64_t now = monotonicNanoseconds();
-    const std::int64_t nextBoundary = now - (now - phaseNs_) % ms + ms;
+    const std::int64_t nextBoundary = now - (now - phase) % ms + ms;
     if (!signals_.sleepUntil(static_cast<std::uint64_t>(std::max(monoStart, nextBoundary))))
         return false;
     // Woken late for the start (a loaded machine), the run keeps its time; its first events
     // run late rather than Missed.
-    const std::int64_t position =
-        (monotonicNanoseconds() - phaseNs_) / ms - (monoStart - phaseNs_) / ms;
+    const std::int64_t position = (monotonicNanoseconds() - phase) / ms - (monoStart - phase) / ms;
     policy_.joinAt(position, monoStart >= nextBoundary ? position : 0);
     return true;
 }
@@ -420,7 +420,7 @@ SequenceRunner::DayEnd SequenceRunner::runDay(const ShowSchedule::Decision& day,
     } else {
         // Sequence time 0 starts on a millisecond boundary, so every event falls due at the
         // instant its millisecond begins, measured from the first.
-        phaseNs_ = 0;
+        sequence_.clock().setPhase(0);
         const std::int64_t next = monotonicNanoseconds() / 1000000 + 1;
         if (!signals_.sleepUntil(static_cast<std::uint64_t>(next) * 1000000u))
             return DayEnd::Stopped;
@@ -528,10 +528,7 @@ int runCommandLine(int argc, char** argv) {
 
     StderrReporter reporter;
     StopSignals signals;
-    std::int64_t phaseNs = 0; // set by the runner: sequence time falls on wall milliseconds
-    SequenceClock clock([&phaseNs] {
-        return static_cast<std::uint32_t>((monotonicNanoseconds() - phaseNs) / 1000000);
-    });
+    SequenceClock clock;
     const bool check = options.mode == Options::Mode::Check;
     // The ports are declared after the signals, so they are closed before the default
     // handling of the signals comes back.
@@ -598,7 +595,7 @@ int runCommandLine(int argc, char** argv) {
     const RunSettings settings{options.skipErrors, options.loop,
                                static_cast<TimeCode>(options.catchUp)};
     notify.ready("loaded " + eventCount(sequence) + (tied ? "; " + schedule() : ", starting"));
-    SequenceRunner runner(sequence, signals, settings, options.timing, STDOUT_FILENO, phaseNs);
+    SequenceRunner runner(sequence, signals, settings, options.timing, STDOUT_FILENO);
     runner.notifyTo(notify);
     int code = runner.run();
     return code == ExitDone && !startedWhole ? ExitFailed : code;

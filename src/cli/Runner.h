@@ -56,11 +56,8 @@ struct ShowTiming {
 // Every event that gets an outcome is printed at once as "TIME<TAB>PORT<TAB>NAME<TAB>OUTCOME".
 class SequenceRunner {
 public:
-    // `phaseNs` is read by the millisecond source of the sequence's clock: CLOCK_MONOTONIC
-    // minus it, in whole milliseconds, so that a start time falls on a millisecond boundary.
     SequenceRunner(EventSequence& sequence, StopSignals& signals, RunSettings settings,
-                   ShowTiming timing, int out, std::int64_t& phaseNs,
-                   WallSource wall = realtimeMilliseconds);
+                   ShowTiming timing, int out, WallSource wall = realtimeMilliseconds);
     // ExitDone, ExitFailed, or ExitSignalBase + the signal when a stop signal came.
     int run();
     // The run tells `notify` of every outcome and what it waits for, and ticks it whenever it
@@ -84,7 +81,6 @@ private:
     RunPolicy policy_;
     ShowTiming timing_;
     int out_; // the descriptor the outcomes are printed on
-    std::int64_t& phaseNs_;
     WallSource wall_;
     bool anyFailed_ = false;
     control::SystemdNotify* notify_ = nullptr;

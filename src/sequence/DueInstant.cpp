@@ -24,8 +24,8 @@ DueInstant dueInstant(const SequenceClock& clock, TimeCode t) {
     const TimeCode elapsed = clock.elapsedAt(reading);
     if (t <= elapsed)
         return {now, now};
-    return {now,
-            now - now % millisecondNs + static_cast<std::int64_t>(t - elapsed) * millisecondNs};
+    const std::int64_t started = now - (now - clock.phase()) % millisecondNs; // this millisecond
+    return {now, started + static_cast<std::int64_t>(t - elapsed) * millisecondNs};
 }
 
 std::optional<DueInstant> nextDueInstant(const EventSequence& sequence) {

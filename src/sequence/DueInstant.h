@@ -7,7 +7,8 @@
 // in sequence time, t minus elapsed modulo 2^32, as runDue compares: an event more than 2^31 ms
 // ahead is still ahead. The clock is read on both sides of the CLOCK_MONOTONIC reading (again
 // when a millisecond began in between), so a source that counts at CLOCK_MONOTONIC's pace gives
-// the same instant whatever its offset, and a source that does not move gives the instant as
+// the same instant whatever its offset in whole milliseconds (the clock's phase() gives the
+// rest), and a source that does not move gives the instant as
 // seen from that one reading.
 
 #include "sequence/TimeCode.h"

@@ -17,7 +17,9 @@ std::uint32_t monotonicMilliseconds() {
 
 SequenceClock::SequenceClock(MillisecondSource source) : source_(std::move(source)) {
     if (!source_)
-        source_ = monotonicMilliseconds;
+        source_ = [this] {
+            return static_cast<std::uint32_t>((monotonicNanoseconds() - phaseNs_) / 1000000);
+        };
     origin_ = source_();
     pausedAt_ = source_();
     paused_ = true;

@@ -21,8 +21,11 @@ std::uint32_t monotonicMilliseconds();
 
 class SequenceClock {
 public:
-    // Starts paused at (about) 0: origin from one reading, pausedAt from a second.
-    explicit SequenceClock(MillisecondSource source = monotonicMilliseconds);
+    // Starts paused at (about) 0: origin from one reading, pausedAt from a second. Without a
+    // source, CLOCK_MONOTONIC in whole milliseconds counted from its phase (setPhase()).
+    explicit SequenceClock(MillisecondSource source = {});
+    SequenceClock(const SequenceClock&) = delete;
+    SequenceClock& operator=(const SequenceClock&) = delete;
 
     TimeCode elapsed() const;
     bool isPaused() const { return paused_; }
@@ -36,6 +39,11 @@ public:
 
     // One reading of the source.
     std::uint32_t now() const { return source_(); }
+    // The milliseconds of the default source begin `ns` (0 to 999999) after those of
+    // CLOCK_MONOTONIC, so that sequence time can fall on another clock's milliseconds (the wall
+    // clock's). Readings jump by up to a millisecond: set it before the clock is set.
+    void setPhase(std::int64_t ns) { phaseNs_ = ns; }
+    std::int64_t phase() const { return phaseNs_; }
     // Sequence time at the source reading `reading` (meaningful while running).
     TimeCode elapsedAt(std::uint32_t reading) const { return reading - origin_; }
     // The source reading at which sequence time `t` is reached (meaningful while running).
@@ -43,6 +51,7 @@ public:
 
 private:
     MillisecondSource source_;
+    std::int64_t phaseNs_ = 0;
     std::uint32_t origin_ = 0;
     std::uint32_t pausedAt_ = 0;
     bool paused_ = true;

@@ -98,7 +98,6 @@ TEST(WallClockRun, AWallClockSetForwardIsFollowedAndTheSkippedEventsAreMissed) {
     ChildProcess run([&] {
         setProgramDirectory(show.dir.path());
         PortSet ports;
-        std::int64_t phase = 0;
         SequenceClock clock;
         EventSequence sequence(ports, clock);
         cli::StopSignals signals;
@@ -110,7 +109,7 @@ TEST(WallClockRun, AWallClockSetForwardIsFollowedAndTheSkippedEventsAreMissed) {
             return nowMs() + (passed >= 700 ? 3000 : 0);
         };
         return cli::SequenceRunner(sequence, signals, {}, {WallTime{false, start}, {}},
-                                   STDOUT_FILENO, phase, wall)
+                                   STDOUT_FILENO, wall)
             .run();
     });
     EXPECT_EQ(show.port0.read(2, 5000), "AC");
