@@ -1,5 +1,6 @@
 #include "cli/Runner.h"
 
+#include "cli/Duration.h"
 #include "cli/OptionReader.h"
 #include "cli/RealtimeScheduling.h"
 #include "cli/ShowOutput.h"
@@ -33,6 +34,7 @@ constexpr const char* programName = "cadentor-run";
 constexpr const char* usage =
     "usage: cadentor-run [--dir DIR] [--skip-errors] [--loop] [--list | --check]\n"
     "                    [--program-output inherit|null] [--realtime[=PRIORITY]]\n"
+    "                    [--wait-for-devices DURATION]\n"
     "                    (SEQUENCE | --command-list)\n"
     "       cadentor-run --help | --version\n"
     "\n"
@@ -60,6 +62,10 @@ constexpr const char* usage =
     "                  with memory locked; programs it starts run at normal priority;\n"
     "                  where the system refuses, a warning says what to grant and the\n"
     "                  run goes on at normal priority\n"
+    "  --wait-for-devices DURATION\n"
+    "                  when a device does not open at start-up, try again every second\n"
+    "                  until all do or DURATION (1500ms, 30s, 5m, 1h) has passed; stderr\n"
+    "                  names each device waited for\n"
     "  --command-list  one event per command of Command.def, all at time 0, instead of\n"
     "                  a sequence file\n"
     "  --help          print this text\n"
@@ -135,6 +141,8 @@ struct Options {
     bool commandList = false;
     ProgramOutput programOutput = ProgramOutput::Null;
     int realtimePriority = 0; // 0: normal scheduling
+    std::int64_t waitForDevicesMs = 0;
+    std::string waitForDevices; // as given
     bool help = false;
     bool version = false;
     std::string directory; // empty: programDirectory()'s own choice
@@ -179,6 +187,15 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
                 return false;
             }
             options.realtimePriority = static_cast<int>(*number);
+        } else if (std::optional<std::string> wait = args.value("--wait-for-devices")) {
+            std::optional<std::int64_t> ms = parseDuration(*wait);
+            if (!ms) {
+                error = "--wait-for-devices takes a duration such as 30s or 5m, not '" + *wait +
+                        "'";
+                return false;
+            }
+            options.waitForDevicesMs = *ms;
+            options.waitForDevices = *wait;
         } else if (args.isFlag("--skip-errors")) {
             options.skipErrors = true;
         } else if (args.isFlag("--loop")) {
@@ -277,6 +294,39 @@ bool checkEvents(const EventSequence& sequence, bool loop) {
         }
     }
     return true;
+}
+
+// PortSet::load, tried again every second while a device does not open, until `waitMs` has
+// passed, a stop signal came (false at once) or another failure comes that waiting does not
+// mend. Each device waited for is named once on stderr; the last try reports as a load does.
+bool loadWaitingForDevices(PortSet& ports, const Options& options, StopSignals& signals) {
+    const std::uint64_t end = static_cast<std::uint64_t>(monotonicNanoseconds()) +
+                              static_cast<std::uint64_t>(options.waitForDevicesMs) * 1000000u;
+    std::string waitingFor;
+    for (;;) {
+        const std::uint64_t next = static_cast<std::uint64_t>(monotonicNanoseconds()) + 1000000000u;
+        if (next >= end)
+            return ports.load();
+        std::optional<ErrorReport> failure;
+        const Reporter previous = setReporter([&](const ErrorReport& report) { failure = report; });
+        const bool loaded = ports.load();
+        setReporter(previous);
+        if (loaded || signals.received() != 0)
+            return loaded;
+        if (!failure || failure->id != MessageId::PortOpenFailed) {
+            if (failure)
+                showErrorMessage(nullptr, failure->text, failure->id, failure->detail);
+            return false;
+        }
+        if (failure->detail != waitingFor)
+            complain("waiting up to " + options.waitForDevices + " for a device: " +
+                     (waitingFor = failure->detail));
+        signals.hold();
+        const bool slept = signals.sleepUntil(next);
+        signals.release();
+        if (!slept)
+            return false;
+    }
 }
 
 } // namespace
@@ -406,6 +456,7 @@ int runCommandLine(int argc, char** argv) {
     // The ports are declared after the signals, so they are closed before the default
     // handling of the signals comes back.
     PortSet ports(check ? DeviceLayer::dryRun() : DeviceLayer::system());
+    ports.setNotice([](const std::string& text) { complain(text); });
     EventSequence sequence(ports, clock);
 
     // As the desktop program's Initialize: failures are reported and start-up carries on,
@@ -413,9 +464,13 @@ int runCommandLine(int argc, char** argv) {
     // still ends with ExitFailed, so that a supervisor sees that the show was not whole.
     if (check)
         warnAboutConfig();
-    bool startedWhole = ports.load();
+    bool startedWhole = options.waitForDevicesMs > 0 && !check
+                            ? loadWaitingForDevices(ports, options, signals)
+                            : ports.load();
     if (!startedWhole && check)
         return ExitUsage;
+    if (signals.received() != 0)
+        return stoppedBy(signals.received());
     std::size_t reportsBefore = reporter.count();
     if (!sequence.clearAndReloadCommands()) {
         if (check)
