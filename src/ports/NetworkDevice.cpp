@@ -181,20 +181,19 @@ public:
         return true; // a network peer has no line settings
     }
 
-    DeviceState state() override {
-        if (!gone_.empty())
-            return DeviceState::Gone;
-        if (!udp_)
+    DeviceState state(std::string& why) override {
+        if (!udp_ && gone_.empty())
             lookAtPeer();
-        return gone_.empty() ? DeviceState::Ready : DeviceState::Gone;
+        if (gone_.empty())
+            return DeviceState::Ready;
+        why = name_ + ": " + gone_;
+        return DeviceState::Gone;
     }
 
     bool write(const std::uint8_t* bytes, std::size_t count, int noProgressMs,
                std::string& error) override {
-        if (state() == DeviceState::Gone) {
-            error = name_ + ": " + gone_;
+        if (state(error) == DeviceState::Gone)
             return false;
-        }
         if (udp_) {
             // A refusal waiting on the socket is the answer to an earlier datagram; taken off
             // first, it cannot stop this one.

@@ -81,19 +81,21 @@ public:
         return false;
     }
 
-    DeviceState state() override {
-        if (gone_)
-            return DeviceState::Gone;
+    DeviceState state(std::string& why) override {
         pollfd p{fd_.get(), POLLOUT, 0};
-        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            gone_ = true;
-            return DeviceState::Gone;
-        }
-        if (stalled_) {
+        if (gone_.empty() && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            gone_ = "the device hung up";
+        if (stalled_ && gone_.empty()) {
             discardCutCommand();
             stalled_ = cutBytes_ > 0 || queued() > 0 || !(p.revents & POLLOUT);
         }
-        return stalled_ ? DeviceState::Stalled : DeviceState::Ready;
+        if (!gone_.empty())
+            why = path_ + ": " + gone_;
+        else if (stalled_)
+            why = path_ + ": the device has not taken the earlier command yet";
+        return !gone_.empty() ? DeviceState::Gone
+               : stalled_     ? DeviceState::Stalled
+                              : DeviceState::Ready;
     }
 
     bool write(const std::uint8_t* bytes, std::size_t count, int noProgressMs,
@@ -104,9 +106,9 @@ public:
         if (end == WriteEnd::Done)
             return true;
         const int reason = errno;
-        if (end == WriteEnd::Failed)
-            gone_ = reason == EIO || reason == ENXIO || reason == ENODEV;
-        else if (tty_) {
+        if (end == WriteEnd::Failed && (reason == EIO || reason == ENXIO || reason == ENODEV))
+            gone_ = std::strerror(reason);
+        else if (end != WriteEnd::Failed && tty_) {
             // The unsent rest is dropped; what the driver took of this command goes once what
             // was queued before it (earlier commands, Done) has gone out.
             stalled_ = true;
@@ -155,7 +157,7 @@ private:
     std::string path_;
     bool tty_;
     bool stalled_ = false;
-    bool gone_ = false;
+    std::string gone_; // why the device is gone, once it is
     std::size_t cutBytes_ = 0; // what the driver took of the command that gave up, while queued
 };
 
@@ -222,7 +224,7 @@ private:
 class DryRunDevice final : public SerialDevice {
 public:
     bool configure(std::uint32_t, Parity, StopBits, std::string&) override { return true; }
-    DeviceState state() override { return DeviceState::Ready; }
+    DeviceState state(std::string&) override { return DeviceState::Ready; }
     bool write(const std::uint8_t*, std::size_t, int, std::string&) override { return true; }
 };
 

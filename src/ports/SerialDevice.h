@@ -47,7 +47,8 @@ public:
     virtual ~SerialDevice() = default; // closes the device
     // Looks at the device without waiting: a stall ends once the driver's queue is empty and
     // it takes data again; a device that hung up or failed a write for good is Gone for good.
-    virtual DeviceState state() = 0;
+    // Stalled and Gone fill `why` with one line, as `error` below.
+    virtual DeviceState state(std::string& why) = 0;
     // Changes only speed, parity, parity checking, stop bits and 8 data bits, turns output
     // processing off, and checks that the device took it. False when refused.
     virtual bool configure(std::uint32_t baudRate, Parity parity, StopBits stopBits,

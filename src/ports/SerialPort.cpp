@@ -66,24 +66,28 @@ bool SerialPort::write(const std::uint8_t* bytes, std::uint32_t count, std::stri
             *whyNot = std::move(error);
         return false;
     };
-    const DeviceState state = device_ ? device_->state() : DeviceState::Gone;
+    const DeviceState state = device_ ? device_->state(error) : DeviceState::Gone;
+    if (state == DeviceState::Stalled)
+        return fail();
     const bool reopening = state == DeviceState::Gone;
     if (reopening) {
+        if (device_)
+            goneReason_ = error;
         device_.reset(); // closed first: the exclusive hold is ours to take again
         if (!reopen(error))
             return fail();
-    } else if (state == DeviceState::Stalled) {
-        error = devicePath(deviceName_) + ": the device has not taken the earlier command yet";
-        return fail();
     }
     if (device_->write(bytes, count, writeTimeoutMs_, error)) {
         if (reopening && notice_)
             notice_(devicePath(deviceName_) + ": opened again");
         return true;
     }
-    const bool gone = device_->state() == DeviceState::Gone;
-    if (gone)
+    std::string ignored;
+    const bool gone = device_->state(ignored) == DeviceState::Gone;
+    if (gone) {
+        goneReason_ = error;
         device_.reset();
+    }
     if (gone || reopening)
         error += std::string(" (") + (reopening ? "just opened again" : "") +
                  (reopening && gone ? "; " : "") + (gone ? reopenNote : "") + ")";
@@ -95,7 +99,7 @@ bool SerialPort::write(const std::uint8_t* bytes, std::uint32_t count, std::stri
 bool SerialPort::reopen(std::string& error) {
     const DeviceClock::time_point now = DeviceClock::now();
     if (now - lastOpen_ < std::chrono::seconds(1)) {
-        error = devicePath(deviceName_) + ": the device is gone; " + reopenNote;
+        error = goneReason_ + " (" + reopenNote + ")";
         return false;
     }
     lastOpen_ = now;
@@ -104,6 +108,7 @@ bool SerialPort::reopen(std::string& error) {
         device_ = std::move(device);
         return true;
     }
+    goneReason_ = error;
     error += std::string(" (") + reopenNote + ")";
     return false;
 }

@@ -37,7 +37,8 @@ public:
     // False without a message when not open. Message 4 when the device fails, takes no data
     // for the write time-out, or the write is given up on a stop request (the unsent rest is
     // dropped; the port stays open); and at once, without waiting, while the device is stalled
-    // ("PATH: the device has not taken the earlier command yet") or gone and not back. A write
+    // ("PATH: the device has not taken the earlier command yet") or gone and not back ("PATH:
+    // the device hung up (the port opens it again ...)"). A write
     // that opened the device again and succeeded tells the notice. On failure `whyNot`, when
     // given, gets the message's detail.
     bool write(const std::uint8_t* bytes, std::uint32_t count, std::string* whyNot = nullptr);
@@ -54,6 +55,7 @@ private:
     DeviceLayer& layer_;
     PortNotice notice_;
     std::unique_ptr<SerialDevice> device_; // null while gone
+    std::string goneReason_;               // why, from the device as it went
     bool open_ = false;
     DeviceClock::time_point lastOpen_{};
     std::string deviceName_ = "NUL";
