@@ -23,8 +23,7 @@ std::optional<std::int64_t> parseDuration(std::string_view text) {
                                    {"m", 60 * 1000},
                                    {"h", 3600 * 1000}})
         if (unit == name)
-            return number * ms <= mostMs ? std::optional<std::int64_t>(number * ms)
-                                         : std::nullopt;
+            return number * ms <= mostMs ? std::optional<std::int64_t>(number * ms) : std::nullopt;
     return std::nullopt;
 }
 

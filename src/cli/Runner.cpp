@@ -190,8 +190,8 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
         } else if (std::optional<std::string> wait = args.value("--wait-for-devices")) {
             std::optional<std::int64_t> ms = parseDuration(*wait);
             if (!ms) {
-                error = "--wait-for-devices takes a duration such as 30s or 5m, not '" + *wait +
-                        "'";
+                error =
+                    "--wait-for-devices takes a duration such as 30s or 5m, not '" + *wait + "'";
                 return false;
             }
             options.waitForDevicesMs = *ms;
@@ -319,8 +319,8 @@ bool loadWaitingForDevices(PortSet& ports, const Options& options, StopSignals& 
             return false;
         }
         if (failure->detail != waitingFor)
-            complain("waiting up to " + options.waitForDevices + " for a device: " +
-                     (waitingFor = failure->detail));
+            complain("waiting up to " + options.waitForDevices +
+                     " for a device: " + (waitingFor = failure->detail));
         signals.hold();
         const bool slept = signals.sleepUntil(next);
         signals.release();

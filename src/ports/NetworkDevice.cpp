@@ -214,7 +214,8 @@ public:
             awaitRefusal();
         if (end == WriteEnd::Done && gone_.empty())
             return true;
-        const std::string reason = end == WriteEnd::Done ? gone_ : writeEndText(end, noProgressMs, errno);
+        const std::string reason =
+            end == WriteEnd::Done ? gone_ : writeEndText(end, noProgressMs, errno);
         error = name_ + ": " + reason;
         // A stream cannot take back the part of a command it took: what followed would run
         // into it, so the connection is made anew for the next command.
@@ -261,8 +262,7 @@ private:
         tcp_info info{};
         socklen_t length = sizeof info;
         const unsigned rttUs =
-            ::getsockopt(fd_.get(), IPPROTO_TCP, TCP_INFO, &info, &length) == 0 ? info.tcpi_rtt
-                                                                               : 0;
+            ::getsockopt(fd_.get(), IPPROTO_TCP, TCP_INFO, &info, &length) == 0 ? info.tcpi_rtt : 0;
         const int waitMs = static_cast<int>(std::min(200u, 5 + 2 * rttUs / 1000));
         if (waitFor(fd_.get(), 0, Clock::now() + std::chrono::milliseconds(waitMs)) > 0)
             pendingError();

@@ -157,7 +157,7 @@ private:
     std::string path_;
     bool tty_;
     bool stalled_ = false;
-    std::string gone_; // why the device is gone, once it is
+    std::string gone_;         // why the device is gone, once it is
     std::size_t cutBytes_ = 0; // what the driver took of the command that gave up, while queued
 };
 

@@ -36,8 +36,8 @@ using NetworkPorts = test::PortSetFixture;
 struct Loopback {
     explicit Loopback(bool udp, bool listen = true, int at = 0)
         : udp(udp), fd(::socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(at)),
-                            {htonl(INADDR_LOOPBACK)}, {}};
+        sockaddr_in address{
+            AF_INET, htons(static_cast<std::uint16_t>(at)), {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
         const timeval wait{5, 0};
         const int reuse = 1;
@@ -178,7 +178,8 @@ TEST_F(NetworkPorts, AConnectionThatWentAwayIsMadeAgainBeforeALaterWrite) {
             reporter_.clear();
             EXPECT_FALSE(write(0, "cd"));
             EXPECT_EQ(detail(), url + ": Connection refused" + note);
-            peer = std::make_unique<Loopback>(false, true, std::stoi(url.substr(url.rfind(':') + 1)));
+            peer =
+                std::make_unique<Loopback>(false, true, std::stoi(url.substr(url.rfind(':') + 1)));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1100));
         reporter_.clear();

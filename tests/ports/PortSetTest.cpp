@@ -169,7 +169,8 @@ TEST_F(StuckDevice, ADeviceThatHungUpIsOpenedAgainByItsNameAtMostOnceASecond) {
     a_.closeMaster();
     reporter_.clear();
     EXPECT_FALSE(write(0, "lost"));
-    const std::string note = " (the port opens it again before a later write, at most once a second)";
+    const std::string note =
+        " (the port opens it again before a later write, at most once a second)";
     EXPECT_EQ(detail(), link + ": the device hung up" + note);
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     reporter_.clear();
