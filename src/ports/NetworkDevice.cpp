@@ -205,11 +205,7 @@ public:
                 return false;
             }
         }
-        WriteEnd end = writeWithin(fd_.get(), bytes, count, noProgressMs, sendOnce);
-        if (udp_ && end == WriteEnd::Failed && errno == ECONNREFUSED) {
-            pendingError(); // a refusal that came in between
-            end = writeWithin(fd_.get(), bytes, count, noProgressMs, sendOnce);
-        }
+        const WriteEnd end = writeWithin(fd_.get(), bytes, count, noProgressMs, sendOnce);
         if (end == WriteEnd::Done && peerEnded_ && !udp_)
             awaitRefusal();
         if (end == WriteEnd::Done && gone_.empty())

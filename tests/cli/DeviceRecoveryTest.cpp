@@ -101,6 +101,13 @@ TEST(DeviceRecovery, WaitForDevicesWaitsForALateDeviceUntilItsTimeOrAStop) {
             << wait;
         EXPECT_EQ(show.port0.read(0, 200), appears ? "A" : "");
     }
+    // Settings that a device refuses do not come right by waiting: reported at once.
+    Show refused("A: 0: 41\n", "0:0:0 A\n",
+                 "[Common]\nRequire=1\n[Port0]\nDevice={0}\nStopBits=1\n");
+    ChildProcess run(refused.command("--wait-for-devices 1h"));
+    EXPECT_EQ(run.wait(10000), 2);
+    EXPECT_TRUE(run.err().starts_with("cadentor-run: " + loadMessage(MessageId::PortSetupFailed)))
+        << run.err();
 }
 
 class Durations : public ::testing::TestWithParam<std::pair<const char*, std::int64_t>> {};
