@@ -12,8 +12,10 @@
 // the bare timer loop, cadentor-run, and cadentor-run --realtime, each program's lateness taken
 // against its own median offset (p50 = 0) so that a late first event does not shift the rest;
 // when cyclictest (rt-tests) is installed it runs at the same real-time priority during the
-// --realtime run and gives the machine's floor for those seconds. Last, how soon SIGTERM ends a
-// run whose device takes no data (a pty nobody reads) while a write waits for it.
+// --realtime run and gives the machine's floor for those seconds. Then a stalled port beside a
+// healthy one: how late the healthy port's events are while the other port is stuck. Last, how
+// soon SIGTERM ends a run whose device takes no data (a pty nobody reads) while a write waits
+// for it.
 //
 // usage: cadentor-timing-bench [--runner PATH] [--events N] [--no-baseline] [--no-load]
 
@@ -34,6 +36,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iomanip>
 #include <iterator>
 #include <optional>
 #include <poll.h>
@@ -557,6 +560,90 @@ bool measureUnderLoad(Device& device, const std::string& runner, const std::stri
     return whole;
 }
 
+// The stalled-port phase: port 1 is a pty nobody reads, sent 8 KB every 100 ms (WriteTimeout
+// 500 ms); port 0 gets one event every 10 ms. The first write to port 1 that finds it full
+// waits its time-out, once; from then on its events fail at once. The healthy port's lateness
+// is given for all its events and for those after that one time-out (from 0.7 s), while port 1
+// stays stuck. False when the run lost or reordered a byte of port 0's events.
+bool measureStalledPort(Device& device, const std::string& runner, const std::string& dir,
+                        int events) {
+    const std::string stalled = dir + "/stalled";
+    std::filesystem::create_directory(stalled);
+    Device stuck; // drained before each run, never during it
+    std::ofstream(stalled + "/Config.ini")
+        << "[Common]\nRequire=2\n[Port0]\nDevice=" << device.path
+        << "\n[Port1]\nDevice=" << stuck.path << "\nWriteTimeout=500\n";
+    std::string expected;
+    {
+        std::ofstream commands(stalled + "/Command.def");
+        std::ofstream sequence(stalled + "/sequence.txt");
+        commands << "Big: 1:";
+        for (int i = 0; i < 8192; ++i)
+            commands << " 42";
+        commands << "\n";
+        for (int k = 0; k < events; ++k) {
+            const std::string bytes = eventBytes(k);
+            char line[64];
+            std::snprintf(line, sizeof line, "E%05d: 0: %02X %02X %02X\n", k,
+                          static_cast<unsigned char>(bytes[0]),
+                          static_cast<unsigned char>(bytes[1]),
+                          static_cast<unsigned char>(bytes[2]));
+            commands << line;
+            expected += bytes;
+            sequence << timeText(static_cast<std::uint32_t>(10 * k)) << " E" << std::setw(5)
+                     << std::setfill('0') << k << "\n";
+            if (k % 10 == 0)
+                sequence << timeText(static_cast<std::uint32_t>(10 * k)) << " Big\n";
+        }
+    }
+    std::vector<std::uint32_t> due;
+    for (int k = 0; k < events; ++k)
+        due.push_back(static_cast<std::uint32_t>(10 * k));
+    const double span = static_cast<double>(due.back()) / 1000.0;
+    std::printf("\nstalled: port 1 a pty nobody reads (8 KB every 100 ms, WriteTimeout 500 ms), "
+                "port 0 one event every 10 ms; lateness of port 0's events, all and after the "
+                "one time-out (from 0.7 s)\n");
+    // As in the loaded phase, the bench reads above the runner's priority when it may, so that
+    // its own wake-ups do not add to the figures.
+    sched_param readerPriority{};
+    readerPriority.sched_priority = 20;
+    const bool readerRealtime =
+        ::sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &readerPriority) == 0;
+    bool whole = true;
+    for (const bool rt : {false, true}) {
+        stuck.drain();
+        std::vector<std::string> argv{runner, "--dir", stalled, "--skip-errors",
+                                      stalled + "/sequence.txt"};
+        if (rt)
+            argv.insert(argv.begin() + 3, "--realtime");
+        Measurement run = measure(
+            device, [&] { return spawn(argv, true, true); }, expected.size(), span + 30);
+        const Figures all = analyse(run, expected, due);
+        const std::string program = rt ? "--realtime" : "cadentor-run";
+        printRow("stalled all", program, run, all);
+        // The events after the stall as a run of their own, against their median offset, so
+        // that one late first event does not shift the rest.
+        const std::size_t after = 70, skipped = after * bytesPerEvent;
+        Measurement later = run;
+        later.received.erase(0, std::min(skipped, later.received.size()));
+        later.chunks.clear();
+        for (const Chunk& chunk : run.chunks)
+            if (chunk.end > skipped)
+                later.chunks.push_back({chunk.end - skipped, chunk.atNs});
+        const Figures over =
+            analyse(later, expected.substr(skipped),
+                    std::vector<std::uint32_t>(due.begin() + after, due.end()), true);
+        printRow("stalled 0.7s", program, later, over);
+        std::printf("aim: p99 after the one time-out %.3f ms <= 1 ms: %s\n", over.p99,
+                    over.p99 <= 1.0 ? "met" : "NOT MET");
+        whole = whole && run.exitCode == 1 && all.inOrder;
+    }
+    const sched_param normal{};
+    if (readerRealtime)
+        ::sched_setscheduler(0, SCHED_OTHER, &normal);
+    return whole;
+}
+
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string a, b, c;
@@ -691,6 +778,8 @@ int main(int argc, char** argv) {
         }
     }
     if (loaded && !measureUnderLoad(device, runner, dir, expected, events, cpus))
+        status = 1;
+    if (!measureStalledPort(device, runner, dir, 600))
         status = 1;
     measureStopInAStuckWrite(runner, dir, 10);
     std::printf("\nload average after: %s\n", loadAverage().c_str());

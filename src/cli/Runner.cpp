@@ -37,6 +37,7 @@ constexpr const char* usage =
     "usage: cadentor-run [--dir DIR] [--skip-errors] [--loop] [--list | --check]\n"
     "                    [--start-at WHEN] [--until WHEN] [--catch-up DURATION]\n"
     "                    [--program-output inherit|null] [--realtime[=PRIORITY]]\n"
+    "                    [--wait-for-devices DURATION]\n"
     "                    (SEQUENCE | --command-list)\n"
     "       cadentor-run --help | --version\n"
     "\n"
@@ -74,6 +75,10 @@ constexpr const char* usage =
     "                  with memory locked; programs it starts run at normal priority;\n"
     "                  where the system refuses, a warning says what to grant and the\n"
     "                  run goes on at normal priority\n"
+    "  --wait-for-devices DURATION\n"
+    "                  when a device does not open at start-up, try again every second\n"
+    "                  until all do or DURATION (1500ms, 30s, 5m, 1h) has passed; stderr\n"
+    "                  names each device waited for\n"
     "  --command-list  one event per command of Command.def, all at time 0, instead of\n"
     "                  a sequence file\n"
     "  --help          print this text\n"
@@ -153,6 +158,8 @@ struct Options {
     int realtimePriority = 0; // 0: normal scheduling
     ShowTiming timing;
     std::int64_t catchUp = 0; // ms
+    std::int64_t waitForDevicesMs = 0;
+    std::string waitForDevices; // as given
     bool help = false;
     bool version = false;
     std::string directory; // empty: programDirectory()'s own choice
@@ -219,6 +226,15 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
                 return false;
             }
             options.realtimePriority = static_cast<int>(*number);
+        } else if (std::optional<std::string> wait = args.value("--wait-for-devices")) {
+            std::optional<std::int64_t> ms = parseDuration(*wait);
+            if (!ms) {
+                error =
+                    "--wait-for-devices takes a duration such as 30s or 5m, not '" + *wait + "'";
+                return false;
+            }
+            options.waitForDevicesMs = *ms;
+            options.waitForDevices = *wait;
         } else if (args.isFlag("--skip-errors")) {
             options.skipErrors = true;
         } else if (args.isFlag("--loop")) {
@@ -326,6 +342,46 @@ bool checkEvents(const EventSequence& sequence, bool loop) {
         }
     }
     return true;
+}
+
+// PortSet::load, tried again every second while a device does not open, until `waitMs` has
+// passed, a stop signal came (false at once) or another failure comes that waiting does not
+// mend. Each device waited for is named once on stderr; the last try reports as a load does.
+// The service manager is told at the first wait that the runner is ready and what it waits
+// for, so that a long wait does not run into its start time-out, and the watchdog is fed.
+bool loadWaitingForDevices(PortSet& ports, const Options& options, StopSignals& signals,
+                           control::SystemdNotify& notify) {
+    const std::uint64_t end = static_cast<std::uint64_t>(monotonicNanoseconds()) +
+                              static_cast<std::uint64_t>(options.waitForDevicesMs) * 1000000u;
+    std::string waitingFor;
+    for (;;) {
+        const std::uint64_t next = static_cast<std::uint64_t>(monotonicNanoseconds()) + 1000000000u;
+        if (next >= end)
+            return ports.load();
+        std::optional<ErrorReport> failure;
+        const Reporter previous = setReporter([&](const ErrorReport& report) { failure = report; });
+        const bool loaded = ports.load();
+        setReporter(previous);
+        if (loaded || signals.received() != 0)
+            return loaded;
+        if (!failure || failure->id != MessageId::PortOpenFailed) {
+            if (failure)
+                showErrorMessage(nullptr, failure->text, failure->id, failure->detail);
+            return false;
+        }
+        if (failure->detail != waitingFor) {
+            const std::string waiting = "waiting up to " + options.waitForDevices +
+                                        " for a device: " + (waitingFor = failure->detail);
+            complain(waiting);
+            notify.ready(waiting);
+        }
+        notify.tick(monotonicNanoseconds());
+        signals.hold();
+        const bool slept = signals.sleepUntil(next);
+        signals.release();
+        if (!slept)
+            return false;
+    }
 }
 
 } // namespace
@@ -533,6 +589,7 @@ int runCommandLine(int argc, char** argv) {
     // The ports are declared after the signals, so they are closed before the default
     // handling of the signals comes back.
     PortSet ports(check ? DeviceLayer::dryRun() : DeviceLayer::system());
+    ports.setNotice([](const std::string& text) { complain(text); });
     EventSequence sequence(ports, clock);
     // From here on, so that the waits of the start-up for network devices feed the watchdog.
     control::SystemdNotify notify(sequence);
@@ -542,9 +599,13 @@ int runCommandLine(int argc, char** argv) {
     // still ends with ExitFailed, so that a supervisor sees that the show was not whole.
     if (check)
         warnAboutConfig();
-    bool startedWhole = ports.load();
+    bool startedWhole = options.waitForDevicesMs > 0 && !check
+                            ? loadWaitingForDevices(ports, options, signals, notify)
+                            : ports.load();
     if (!startedWhole && check)
         return ExitUsage;
+    if (signals.received() != 0)
+        return stoppedBy(signals.received());
     std::size_t reportsBefore = reporter.count();
     if (!sequence.clearAndReloadCommands()) {
         if (check)

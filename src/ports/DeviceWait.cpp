@@ -45,10 +45,13 @@ int waitFor(int fd, short events, DeviceClock::time_point deadline) {
 }
 
 WriteEnd writeWithin(int fd, const std::uint8_t* bytes, std::size_t count, int noProgressMs,
-                     ssize_t (*writeOnce)(int fd, const void* bytes, std::size_t count)) {
+                     ssize_t (*writeOnce)(int fd, const void* bytes, std::size_t count),
+                     std::size_t* taken) {
     const auto noProgress = std::chrono::milliseconds(noProgressMs);
     DeviceClock::time_point deadline = DeviceClock::now() + noProgress;
-    std::size_t done = 0;
+    std::size_t ignored = 0;
+    std::size_t& done = taken ? *taken : ignored;
+    done = 0;
     while (done < count) {
         const ssize_t n = writeOnce(fd, bytes + done, count - done);
         if (n > 0) {

@@ -38,9 +38,11 @@ enum class WriteEnd {
 
 // Hands `bytes` to `writeOnce` (one ::write or ::send, with its result and errno) until all
 // are taken, waiting for POLLOUT while the device takes nothing. The wait gives up when no byte
-// was taken for `noProgressMs`, however long the whole write takes.
+// was taken for `noProgressMs`, however long the whole write takes. `taken`, when given, gets
+// the number of bytes the device took, all of them or fewer.
 WriteEnd writeWithin(int fd, const std::uint8_t* bytes, std::size_t count, int noProgressMs,
-                     ssize_t (*writeOnce)(int fd, const void* bytes, std::size_t count));
+                     ssize_t (*writeOnce)(int fd, const void* bytes, std::size_t count),
+                     std::size_t* taken = nullptr);
 
 // What the operator is told when a write did not end Done: "the device took no data for 3 s",
 // "stopped while the device took no data", or the system's reason.

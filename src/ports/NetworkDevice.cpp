@@ -181,56 +181,89 @@ public:
         return true; // a network peer has no line settings
     }
 
+    DeviceState state(std::string& why) override {
+        if (!udp_ && gone_.empty())
+            lookAtPeer();
+        if (gone_.empty())
+            return DeviceState::Ready;
+        why = name_ + ": " + gone_;
+        return DeviceState::Gone;
+    }
+
     bool write(const std::uint8_t* bytes, std::size_t count, int noProgressMs,
                std::string& error) override {
-        std::string reason;
-        if (!stalled_.empty()) {
-            error = name_ + ": " + stalled_;
+        if (state(error) == DeviceState::Gone)
             return false;
-        }
-        if (!udp_ && !peerStillThere(reason)) {
-            error = name_ + ": " + reason;
-            return false;
-        }
-        if (udp_ && count == 0) { // an empty event is still one (empty) datagram
-            if (::send(fd_.get(), bytes, 0, MSG_NOSIGNAL) == 0)
-                return true;
-            error = name_ + ": " + std::strerror(errno);
-            return false;
+        if (udp_) {
+            // A refusal waiting on the socket is the answer to an earlier datagram; taken off
+            // first, it cannot stop this one.
+            pendingError();
+            if (count == 0) { // an empty event is still one (empty) datagram
+                if (::send(fd_.get(), bytes, 0, MSG_NOSIGNAL) == 0)
+                    return true;
+                error = name_ + ": " + std::strerror(errno);
+                return false;
+            }
         }
         const WriteEnd end = writeWithin(fd_.get(), bytes, count, noProgressMs, sendOnce);
-        if (end == WriteEnd::Done)
+        if (end == WriteEnd::Done && peerEnded_ && !udp_)
+            awaitRefusal();
+        if (end == WriteEnd::Done && gone_.empty())
             return true;
-        error = name_ + ": " + writeEndText(end, noProgressMs, errno);
+        const std::string reason =
+            end == WriteEnd::Done ? gone_ : writeEndText(end, noProgressMs, errno);
+        error = name_ + ": " + reason;
         // A stream cannot take back the part of a command it took: what followed would run
-        // into it, so nothing more is sent on this connection.
-        if (!udp_ && end != WriteEnd::Failed)
-            stalled_ = "a command was cut off on this connection; Initialize connects again";
+        // into it, so the connection is made anew for the next command.
+        if (!udp_ && end != WriteEnd::Done)
+            gone_ = end == WriteEnd::Failed ? reason : "a command was cut off on this connection";
         return false;
     }
 
 private:
     // Reads and drops what the peer sent (a device that answers every command would otherwise
-    // fill our receive buffer and stall), and learns on the way whether it has closed or reset
-    // the connection.
-    bool peerStillThere(std::string& reason) {
+    // fill our receive buffer and stall), and learns on the way whether it has reset the
+    // connection or ended its sending side, after which it may still be reading.
+    void lookAtPeer() {
         char scratch[4096];
-        for (int i = 0; i < 64; ++i) {
+        for (int i = 0; i < 64 && !peerEnded_; ++i) {
             const ssize_t n = ::recv(fd_.get(), scratch, sizeof scratch, MSG_DONTWAIT);
             if (n > 0)
                 continue;
-            if (n == 0) {
-                reason = "the peer closed the connection";
-                return false;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return true;
-            if (errno != EINTR) {
-                reason = std::strerror(errno);
-                return false;
-            }
+            if (n == 0)
+                peerEnded_ = true;
+            else if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+            else if (errno != EINTR)
+                gone_ = std::strerror(errno);
         }
-        return true; // a peer that talks this much is certainly still there
+        if (peerEnded_ && gone_.empty())
+            pendingError();
+    }
+
+    // Takes the error waiting on the socket, if any; for TCP it means the connection is gone.
+    void pendingError() {
+        int pending = 0;
+        socklen_t length = sizeof pending;
+        if (::getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &pending, &length) == 0 && pending &&
+            !udp_)
+            gone_ = std::strerror(pending);
+    }
+
+    // A peer that ended its sending side may still read, or may have closed altogether: then
+    // it answers the command with a reset within about a round trip, and the command is lost.
+    // So the write waits that long for the reset, which shows as POLLERR (twice the smoothed
+    // round trip and 5 ms, at most 200 ms).
+    void awaitRefusal() {
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        const unsigned rttUs =
+            ::getsockopt(fd_.get(), IPPROTO_TCP, TCP_INFO, &info, &length) == 0 ? info.tcpi_rtt : 0;
+        const int waitMs = static_cast<int>(std::min(200u, 5 + 2 * rttUs / 1000));
+        if (waitFor(fd_.get(), 0, Clock::now() + std::chrono::milliseconds(waitMs)) > 0)
+            pendingError();
+        if (!gone_.empty())
+            gone_ = "the peer closed the connection (" + gone_ + ")";
     }
 
     static ssize_t sendOnce(int fd, const void* bytes, std::size_t count) {
@@ -240,7 +273,8 @@ private:
     UniqueFd fd_;
     std::string name_;
     bool udp_;
-    std::string stalled_; // why this connection takes no more writes, once it does not
+    bool peerEnded_ = false; // the peer ended its sending side
+    std::string gone_;       // why this connection takes no more writes, once it does not
 };
 
 } // namespace

@@ -6,11 +6,15 @@
 // every configure() succeeds, and nothing is held exclusively (two ports may name one peer).
 //
 // Opening resolves the name and connects within NetworkOpenTimeoutMs in all; a stop request
-// ends the wait early. A TCP write first looks whether the peer has closed or reset the
-// connection (any bytes it sent are read and dropped) and then fails at once; the connection is
-// made again only by opening anew. Writes wait for a peer that takes no data as serial writes
-// do; a TCP write given up that way leaves a command cut off, so the connection takes no more
-// writes until it is opened anew. No write ever raises SIGPIPE. Failures fill `error` with the
+// ends the wait early. Writes wait for a peer that takes no data as serial writes do. A TCP
+// connection is Gone (SerialDevice.h) once it was reset or a send failed, and once a write was
+// given up on, since a command cut off would run into the next one; the connection is made
+// again only by opening anew. A peer that ended only its sending side still gets commands:
+// before it answers a command with a reset it is not gone, and a write to it waits about a
+// round trip for that reset, so that a command to a peer that closed altogether fails instead
+// of counting as sent. Bytes the peer sends are read and dropped. A UDP write sends its datagram
+// even when the refusal of an earlier one (nothing listening there) is waiting on the socket.
+// No write ever raises SIGPIPE. Failures fill `error` with the
 // URL as configured and the reason, e.g. "socket://10.0.0.5:4001: Connection refused".
 
 #include "ports/SerialDevice.h"

@@ -58,7 +58,7 @@ bool PortSet::load() {
                                  std::to_string(same - files.begin()) + "]" + where);
                 return false;
             }
-            ports_.push_back(std::make_unique<SerialPort>(layer_));
+            ports_.push_back(std::make_unique<SerialPort>(layer_, notice_));
             if (!ports_.back()->open(settings.device, settings.baudRate, settings.parity,
                                      settings.stopBits, settings.writeTimeoutMs)) {
                 closeAll();

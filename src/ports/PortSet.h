@@ -10,8 +10,9 @@
 // PortConfig.h's settingsSupported refuses (message 2), and a device with a line that an
 // earlier port names already, however named (message 3; a second open would find it held).
 // The detail names the device, the reason and the port's section. So a check through the
-// dry-run layer refuses these as a run does. Between
-// loads the set does not change; a port whose write fails stays open.
+// dry-run layer refuses these as a run does. Between loads the set does not change: a port
+// whose write fails stays in the set, and one whose device went away opens it again itself
+// (SerialPort.h).
 
 #include "ports/PortId.h"
 #include "ports/SerialDevice.h"
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cadentor {
@@ -44,9 +46,12 @@ public:
     // The port with this id, for its device name and settings; null for an id not below
     // count().
     const SerialPort* port(PortId id) const;
+    // Told when a port's write found its device back, for the ports of later loads.
+    void setNotice(PortNotice notice) { notice_ = std::move(notice); }
 
 private:
     DeviceLayer& layer_;
+    PortNotice notice_;
     std::vector<std::unique_ptr<SerialPort>> ports_;
 };
 

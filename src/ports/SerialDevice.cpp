@@ -81,15 +81,40 @@ public:
         return false;
     }
 
+    DeviceState state(std::string& why) override {
+        pollfd p{fd_.get(), POLLOUT, 0};
+        if (gone_.empty() && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            gone_ = "the device hung up";
+        if (stalled_ && gone_.empty()) {
+            discardCutCommand();
+            stalled_ = cutBytes_ > 0 || queued() > 0 || !(p.revents & POLLOUT);
+        }
+        if (!gone_.empty())
+            why = path_ + ": " + gone_;
+        else if (stalled_)
+            why = path_ + ": the device has not taken the earlier command yet";
+        return !gone_.empty() ? DeviceState::Gone
+               : stalled_     ? DeviceState::Stalled
+                              : DeviceState::Ready;
+    }
+
     bool write(const std::uint8_t* bytes, std::size_t count, int noProgressMs,
                std::string& error) override {
         noProgressMs_ = noProgressMs;
-        const WriteEnd end = writeWithin(fd_.get(), bytes, count, noProgressMs, ::write);
+        std::size_t taken = 0;
+        const WriteEnd end = writeWithin(fd_.get(), bytes, count, noProgressMs, ::write, &taken);
         if (end == WriteEnd::Done)
             return true;
         const int reason = errno;
-        if (tty_ && end != WriteEnd::Failed)
-            ::tcflush(fd_.get(), TCOFLUSH); // the unsent rest would come out later, out of turn
+        if (end == WriteEnd::Failed && (reason == EIO || reason == ENXIO || reason == ENODEV))
+            gone_ = std::strerror(reason);
+        else if (end != WriteEnd::Failed && tty_) {
+            // The unsent rest is dropped; what the driver took of this command goes once what
+            // was queued before it (earlier commands, Done) has gone out.
+            stalled_ = true;
+            cutBytes_ = queued() > 0 ? taken : 0;
+            discardCutCommand();
+        }
         error = path_ + ": " + writeEndText(end, noProgressMs, reason);
         return false;
     }
@@ -113,10 +138,27 @@ private:
         }
     }
 
+    // The bytes in the driver's output queue; 0 where it does not count them (a pty).
+    int queued() const {
+        int count = 0;
+        return tty_ && ::ioctl(fd_.get(), TIOCOUTQ, &count) == 0 ? count : 0;
+    }
+
+    // Once no more than the cut command's bytes are queued, they are all its own: dropped.
+    void discardCutCommand() {
+        if (cutBytes_ > 0 && static_cast<std::size_t>(queued()) <= cutBytes_) {
+            ::tcflush(fd_.get(), TCOFLUSH);
+            cutBytes_ = 0;
+        }
+    }
+
     UniqueFd fd_;
     int noProgressMs_ = DefaultWriteTimeoutMs;
     std::string path_;
     bool tty_;
+    bool stalled_ = false;
+    std::string gone_;         // why the device is gone, once it is
+    std::size_t cutBytes_ = 0; // what the driver took of the command that gave up, while queued
 };
 
 class SystemLayer final : public DeviceLayer {
@@ -182,6 +224,7 @@ private:
 class DryRunDevice final : public SerialDevice {
 public:
     bool configure(std::uint32_t, Parity, StopBits, std::string&) override { return true; }
+    DeviceState state(std::string&) override { return DeviceState::Ready; }
     bool write(const std::uint8_t*, std::size_t, int, std::string&) override { return true; }
 };
 

@@ -13,8 +13,12 @@
 //
 // A write waits for a device that takes no data only so long: it gives up when no byte was
 // taken for its no-progress time, or within DeviceWait.h's StopCheckMs of a stop request, and
-// drops the unsent rest (see DeviceWait.h for the texts). Closing never hangs either: queued
-// output gets one more such time to go out, none after a stop request, and is then dropped.
+// drops the unsent rest (see DeviceWait.h for the texts). Bytes of earlier writes still queued
+// in the driver are never discarded: what the driver took of the command that gave up is
+// discarded once everything queued before it has gone out, where the driver counts its queue
+// (TIOCOUTQ; a pty does not, and there it goes out). Until the device has taken its whole queue
+// it is stalled. Closing never hangs either: queued output gets one more such time to go out,
+// none after a stop request, and is then dropped.
 //
 // Every failure fills `error` with one line for the operator: the device path as opened and
 // the system's reason, for example "/dev/ttyUSB0: Permission denied".
@@ -31,9 +35,20 @@ namespace cadentor {
 // How long a write may wait for a device that takes no data, unless Config.ini says otherwise.
 inline constexpr int DefaultWriteTimeoutMs = 3000;
 
+enum class DeviceState {
+    Ready,   // takes writes
+    Stalled, // a write gave up and the device has not taken its queue yet
+    Gone,    // went away (hung up, unplugged, a connection closed, reset or cut off): only
+             // opening the device again brings it back
+};
+
 class SerialDevice {
 public:
     virtual ~SerialDevice() = default; // closes the device
+    // Looks at the device without waiting: a stall ends once the driver's queue is empty and
+    // it takes data again; a device that hung up or failed a write for good is Gone for good.
+    // Stalled and Gone fill `why` with one line, as `error` below.
+    virtual DeviceState state(std::string& why) = 0;
     // Changes only speed, parity, parity checking, stop bits and 8 data bits, turns output
     // processing off, and checks that the device took it. False when refused.
     virtual bool configure(std::uint32_t baudRate, Parity parity, StopBits stopBits,

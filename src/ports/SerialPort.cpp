@@ -6,7 +6,16 @@
 
 namespace cadentor {
 
-SerialPort::SerialPort(DeviceLayer& layer) : layer_(layer) {}
+namespace {
+
+// Said of a device that went away, after the reason.
+constexpr const char* reopenNote =
+    "the port opens it again before a later write, at most once a second";
+
+} // namespace
+
+SerialPort::SerialPort(DeviceLayer& layer, PortNotice notice)
+    : layer_(layer), notice_(std::move(notice)) {}
 
 SerialPort::~SerialPort() {
     close();
@@ -19,6 +28,7 @@ bool SerialPort::open(const std::string& deviceName, std::uint32_t baudRate, Par
     baudRate_ = baudRate;
     writeTimeoutMs_ = writeTimeoutMs > 0 ? writeTimeoutMs : DefaultWriteTimeoutMs;
     std::string error;
+    lastOpen_ = DeviceClock::now();
     device_ = layer_.open(deviceName, error);
     if (!device_) {
         close();
@@ -32,11 +42,13 @@ bool SerialPort::open(const std::string& deviceName, std::uint32_t baudRate, Par
         raiseMessage(MessageId::PortSetupFailed, error);
         return false;
     }
+    open_ = true;
     return true;
 }
 
 bool SerialPort::close() {
     device_.reset();
+    open_ = false;
     deviceName_ = "NUL";
     baudRate_ = 9600;
     parity_ = Parity::None;
@@ -45,14 +57,59 @@ bool SerialPort::close() {
 }
 
 bool SerialPort::write(const std::uint8_t* bytes, std::uint32_t count, std::string* whyNot) {
-    if (!device_)
+    if (!open_)
         return false;
     std::string error;
-    if (device_->write(bytes, count, writeTimeoutMs_, error))
+    const auto fail = [&] {
+        raiseMessage(MessageId::PortWriteFailed, error);
+        if (whyNot)
+            *whyNot = std::move(error);
+        return false;
+    };
+    const DeviceState state = device_ ? device_->state(error) : DeviceState::Gone;
+    if (state == DeviceState::Stalled)
+        return fail();
+    const bool reopening = state == DeviceState::Gone;
+    if (reopening) {
+        if (device_)
+            goneReason_ = error;
+        device_.reset(); // closed first: the exclusive hold is ours to take again
+        if (!reopen(error))
+            return fail();
+    }
+    if (device_->write(bytes, count, writeTimeoutMs_, error)) {
+        if (reopening && notice_)
+            notice_(devicePath(deviceName_) + ": opened again");
         return true;
-    raiseMessage(MessageId::PortWriteFailed, error);
-    if (whyNot)
-        *whyNot = std::move(error);
+    }
+    std::string ignored;
+    const bool gone = device_->state(ignored) == DeviceState::Gone;
+    if (gone) {
+        goneReason_ = error;
+        device_.reset();
+    }
+    if (gone || reopening)
+        error += std::string(" (") + (reopening ? "just opened again" : "") +
+                 (reopening && gone ? "; " : "") + (gone ? reopenNote : "") + ")";
+    return fail();
+}
+
+// The device by its configured name with the settings it had, unless the last try was less
+// than a second ago.
+bool SerialPort::reopen(std::string& error) {
+    const DeviceClock::time_point now = DeviceClock::now();
+    if (now - lastOpen_ < std::chrono::seconds(1)) {
+        error = goneReason_ + " (" + reopenNote + ")";
+        return false;
+    }
+    lastOpen_ = now;
+    std::unique_ptr<SerialDevice> device = layer_.open(deviceName_, error);
+    if (device && device->configure(baudRate_, parity_, stopBits_, error)) {
+        device_ = std::move(device);
+        return true;
+    }
+    goneReason_ = error;
+    error += std::string(" (") + reopenNote + ")";
     return false;
 }
 

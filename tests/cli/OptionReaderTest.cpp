@@ -2,8 +2,6 @@
 
 #include "cli/OptionReader.h"
 
-#include "cli/Duration.h"
-
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -45,16 +43,6 @@ TEST(OptionReader, ReadsNumbersWithinTheirRangeOnly) {
     for (const char* bad :
          {"", "0", "257", "-1", "+5", " 5", "5 ", "5x", "0x10", "99999999999999999999"})
         EXPECT_EQ(parseNumber(bad, 1, 256), std::nullopt) << bad;
-}
-
-TEST(Duration, TakesAWholeNumberWithItsUnitOrPlainZero) {
-    const std::pair<const char*, std::int64_t> good[] = {
-        {"0", 0},        {"1500ms", 1500}, {"30s", 30000},           {"5m", 300000},
-        {"1h", 3600000}, {"0s", 0},        {"576h", 576 * 3600000LL}};
-    for (const auto& [text, ms] : good)
-        EXPECT_EQ(parseDuration(text), ms) << text;
-    for (const char* bad : {"", "5", "ms", "1.5s", "-1s", "5 s", "5S", "5min", "5hs", "577h", "s5"})
-        EXPECT_EQ(parseDuration(bad), std::nullopt) << bad;
 }
 
 } // namespace

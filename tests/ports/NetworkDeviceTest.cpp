@@ -32,13 +32,17 @@ using NetworkPorts = test::PortSetFixture;
 // A TCP (listening unless `listen` is false: connecting is then refused) or UDP socket bound to
 // 127.0.0.1 at a port the system picks. Accepting and receiving, also on the connections it
 // accepts, give up after 5 s.
+// At port `at`, when given, as a device that restarts listens where it did.
 struct Loopback {
-    explicit Loopback(bool udp, bool listen = true)
+    explicit Loopback(bool udp, bool listen = true, int at = 0)
         : udp(udp), fd(::socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        sockaddr_in address{
+            AF_INET, htons(static_cast<std::uint16_t>(at)), {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
         const timeval wait{5, 0};
+        const int reuse = 1;
         if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0 ||
+            ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
             ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
             (!udp && listen && ::listen(fd.get(), 4) != 0) ||
             ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
@@ -133,39 +137,84 @@ TEST_F(NetworkPorts,
     EXPECT_EQ(::recv(peer.accept().get(), bytes.data(), 1, 0), 0) << "port 0 stays connected";
 }
 
-TEST_F(NetworkPorts, APeerThatWentAwayOrTakesNoDataFailsTheWritesUntilALoadConnectsAgain) {
+// A peer that closed, reset or took no data fails the write that finds it, and later ones at
+// once, until a second after the last try; then the port connects again by itself, also to a
+// listener that was closed and opened again on the same port.
+TEST_F(NetworkPorts, AConnectionThatWentAwayIsMadeAgainBeforeALaterWrite) {
+    const std::string note =
+        " (the port opens it again before a later write, at most once a second)";
     for (const auto& [end, reason] :
-         {std::pair{'c', ": the peer closed the connection"},
+         {std::pair{'c', ": the peer closed the connection (Broken pipe)"},
           {'r', ": Connection reset by peer"},
-          // The rest of the command cut off would come first: the connection sends no more.
-          {'s', ": a command was cut off on this connection; Initialize connects again"}}) {
-        Loopback peer(false);
-        config({peer.url()}, "WriteTimeout=200\n");
+          {'s', ": the device took no data for 200 ms"}}) {
+        auto peer = std::make_unique<Loopback>(false);
+        const std::string url = peer->url();
+        config({url}, "WriteTimeout=200\n");
+        std::vector<std::string> notices;
+        ports_.setNotice([&](const std::string& text) { notices.push_back(text); });
         ASSERT_TRUE(ports_.load()) << detail();
-        UniqueFd connection = peer.accept();
+        UniqueFd connection = peer->accept();
         const linger abort{1, 0}; // a zero linger resets the connection
         reporter_.clear();
         if (end == 's') {
             EXPECT_FALSE(write(0, std::string(64 << 20, 'x'))); // never read: the buffers fill
-            EXPECT_EQ(detail(), peer.url() + ": the device took no data for 200 ms");
         } else {
             ASSERT_TRUE(write(0, "ab"));
             ASSERT_EQ(receive(connection.get(), 2), "ab");
             if (end == 'r')
                 ::setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
             connection.reset();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // loopback needs far less
+            EXPECT_FALSE(write(0, "cd"));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // loopback needs far less
-        reporter_.clear();
-        for (int again = 0; again < 2; ++again) // still open, still failing, no SIGPIPE
+        EXPECT_EQ(detail(), url + reason + note) << end;
+        for (int again = 0; again < 2; ++again) // no SIGPIPE, no waiting
             EXPECT_FALSE(write(0, "cd")) << again;
-        EXPECT_EQ(reporter_.ids(), std::vector<MessageId>(2, MessageId::PortWriteFailed));
-        EXPECT_EQ(detail(), peer.url() + reason) << end;
-        ASSERT_TRUE(ports_.load());
-        const UniqueFd again = peer.accept();
-        EXPECT_TRUE(write(0, "ef"));
-        EXPECT_EQ(receive(again.get(), 2), "ef");
+        EXPECT_EQ(reporter_.ids(), std::vector<MessageId>(3, MessageId::PortWriteFailed));
+        if (end == 'c') { // the device restarts: not there for a while, then where it was
+            peer.reset();
+            connection.reset();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+            reporter_.clear();
+            EXPECT_FALSE(write(0, "cd"));
+            EXPECT_EQ(detail(), url + ": Connection refused" + note);
+            peer =
+                std::make_unique<Loopback>(false, true, std::stoi(url.substr(url.rfind(':') + 1)));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        reporter_.clear();
+        EXPECT_TRUE(write(0, "ef")) << detail();
+        EXPECT_EQ(receive(peer->accept().get(), 2), "ef");
+        EXPECT_EQ(notices, std::vector{url + ": opened again"});
     }
+}
+
+// A peer that only ended its sending side still reads: it gets every command.
+TEST_F(NetworkPorts, APeerThatEndedItsSendingSideStillGetsCommands) {
+    Loopback peer(false);
+    config({peer.url()});
+    ASSERT_TRUE(ports_.load()) << detail();
+    const UniqueFd connection = peer.accept();
+    ASSERT_EQ(::shutdown(connection.get(), SHUT_WR), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (const char* bytes : {"ab", "cd", "ef"})
+        EXPECT_TRUE(write(0, bytes)) << detail();
+    EXPECT_EQ(receive(connection.get(), 6), "abcdef");
+}
+
+// A datagram that nothing received comes back refused; that belongs to it, not to the next.
+TEST_F(NetworkPorts, AUdpRefusalDoesNotStopTheNextDatagram) {
+    auto listener = std::make_unique<Loopback>(true);
+    const std::string url = listener->url();
+    const int port = listener->port;
+    config({url});
+    ASSERT_TRUE(ports_.load());
+    listener.reset();
+    EXPECT_TRUE(write(0, "unheard"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the refusal comes back
+    listener = std::make_unique<Loopback>(true, true, port);
+    EXPECT_TRUE(write(0, "heard")) << detail();
+    EXPECT_EQ(receive(listener->fd.get(), 1), "heard");
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -39,7 +40,8 @@ constexpr const char* helpText =
     "of bytes that arrives: milliseconds since the start, the port's index, the bytes in hex.\n"
     "Ctrl-C (SIGINT), SIGTERM or SIGHUP ends it and removes the links.\n"
     "\n"
-    "  --link PATH   link PATH to the port (with several ports PATH0, PATH1, ...)\n"
+    "  --link PATH   link PATH to the port (with several ports PATH0, PATH1, ...); a\n"
+    "                link already there is replaced in one step\n"
     "  --count N     make N pseudo-terminal ports, 1 to 256 (default 1; 0 when only\n"
     "                --tcp or --udp listeners are asked for, without --link)\n"
     "  --tcp PORT    listen for TCP connections on 127.0.0.1:PORT (0: a free port)\n"
@@ -54,8 +56,10 @@ struct Port {
     Port() = default;
     Port(const Port&) = delete;
     Port& operator=(const Port&) = delete;
+    // Only while the link is still ours: a vport started again on it has replaced it.
     ~Port() {
-        if (!link.empty())
+        std::error_code error;
+        if (!link.empty() && std::filesystem::read_symlink(link, error) == pty.slavePath)
             ::unlink(link.c_str());
     }
 
@@ -100,18 +104,21 @@ bool openPort(Port& port) {
     return true;
 }
 
-// Replaces a stale symlink (from a vport that was killed); refuses to replace anything else.
+// Makes `link` point at the port's slave, replacing a symlink in one step (a new one under a
+// temporary name renamed over it), so that a writer never finds the path missing when a vport
+// is started again on it; refuses to replace anything else.
 bool makeLink(Port& port, const std::string& link) {
     struct stat info {};
-    if (::lstat(link.c_str(), &info) == 0) {
-        if (!S_ISLNK(info.st_mode)) {
-            complain(link + ": exists and is not a symbolic link");
-            return false;
-        }
-        ::unlink(link.c_str());
+    if (::lstat(link.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+        complain(link + ": exists and is not a symbolic link");
+        return false;
     }
-    if (::symlink(port.pty.slavePath.c_str(), link.c_str()) != 0) {
+    const std::string temporary = link + ".new-" + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    if (::symlink(port.pty.slavePath.c_str(), temporary.c_str()) != 0 ||
+        ::rename(temporary.c_str(), link.c_str()) != 0) {
         complainErrno(link);
+        ::unlink(temporary.c_str());
         return false;
     }
     port.link = link;
