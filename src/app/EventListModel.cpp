@@ -16,6 +16,8 @@ RowColours coloursFor(EventStatus status) {
         return {QColor(51, 51, 51), QColor(204, 204, 255)};
     case EventStatus::Failed:
         return {QColor(0, 0, 102), QColor(255, 153, 153)};
+    case EventStatus::Missed:
+        return {QColor(102, 102, 102), QColor(230, 230, 230)};
     case EventStatus::Pending:
         break;
     }
@@ -130,6 +132,8 @@ QVariant EventListModel::outcomeText(int row) const {
         if (const std::string* reason = getFailureReason(row))
             return QStringLiteral("Failed: ") + decodeBytes(*reason);
         return QStringLiteral("Failed");
+    case EventStatus::Missed:
+        return QStringLiteral("Missed");
     case EventStatus::Pending:
         break;
     }

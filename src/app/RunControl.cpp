@@ -69,8 +69,8 @@ std::string timeLabelText(TimeCode t) {
 
 RunControl::RunControl(EventSequence& sequence, EventListModel& model, const ViewForm& form,
                        AppMessageLoop* loop)
-    : sequence_(sequence), clock_(sequence.clock()), model_(model), form_(form), loop_(loop),
-      repaintNs_(millisecondNs), frameNs_(1000000000 / 60) {
+    : sequence_(sequence), clock_(sequence.clock()), policy_(sequence, {}), model_(model),
+      form_(form), loop_(loop), repaintNs_(millisecondNs), frameNs_(1000000000 / 60) {
     blinkTimer_.setInterval(blinkPeriodMs);
     connect(&blinkTimer_, &QTimer::timeout, this, [this] { blink(); });
 }
@@ -176,8 +176,7 @@ void RunControl::resetSequence() {
     if (executing())
         return;
     enterManualMode();
-    clock_.resetToZero();
-    sequence_.rewind();
+    policy_.rewind();
     showCurrentEvent();
     updateTimeDisplay();
 }
@@ -232,35 +231,32 @@ RunControl::Pass RunControl::runDueEvents() {
             enterManualMode();
         box(report);
     });
-    RunOutcome outcome = RunOutcome::NothingDue;
+    policy_.settings().skipErrors = form_.skipError->isChecked();
+    const int before = sequence_.currentIndex();
+    const int failedBefore = policy_.failedCount();
+    RunNext next = RunNext::Continue;
     {
         const ResponsiveWaits responsive;
-        outcome = sequence_.runDue();
+        next = policy_.step();
     }
     setReporter(std::move(box));
     --executing_;
-    switch (outcome) {
-    case RunOutcome::Executed:
-        return Pass::Ran;
-    case RunOutcome::NothingDue:
-        return Pass::Idle;
-    case RunOutcome::Failed:
-        form_.list->viewport()->update();
-        showRunRows();
-        // A MANUAL pressed while the event waited for its device holds: the clock stays paused.
-        if (form_.skipError->isChecked()) {
-            sequence_.skipCurrent();
-            return Pass::Skipped;
-        }
-        enterManualMode();
-        return Pass::Stopped;
-    case RunOutcome::Finished:
+    if (next == RunNext::End) {
         form_.list->viewport()->update();
         enterManualMode();
         showCurrentEvent();
         return Pass::Stopped;
     }
-    return Pass::Stopped;
+    if (next == RunNext::Halt || policy_.failedCount() != failedBefore) {
+        form_.list->viewport()->update();
+        showRunRows();
+        // A MANUAL pressed while the event waited for its device holds: the clock stays paused.
+        if (next == RunNext::Continue)
+            return Pass::Skipped;
+        enterManualMode();
+        return Pass::Stopped;
+    }
+    return sequence_.currentIndex() != before ? Pass::Ran : Pass::Idle;
 }
 
 bool RunControl::showRunRows() {

@@ -22,6 +22,7 @@
 
 #include "app/AppMessageLoop.h"
 #include "app/ViewForm.h"
+#include "sequence/RunPolicy.h"
 #include "sequence/TimeCode.h"
 
 #include <QObject>
@@ -97,6 +98,7 @@ private:
 
     EventSequence& sequence_;
     SequenceClock& clock_;
+    RunPolicy policy_; // what follows each outcome; SkipError is read before each pass
     EventListModel& model_;
     ViewForm form_;
     AppMessageLoop* loop_;

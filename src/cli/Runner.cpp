@@ -1,5 +1,6 @@
 #include "cli/Runner.h"
 
+#include "cli/Duration.h"
 #include "cli/OptionReader.h"
 #include "cli/RealtimeScheduling.h"
 #include "cli/ShowOutput.h"
@@ -135,6 +136,8 @@ struct Options {
     bool commandList = false;
     ProgramOutput programOutput = ProgramOutput::Null;
     int realtimePriority = 0; // 0: normal scheduling
+    ShowTiming timing;
+    std::int64_t catchUp = 0; // ms
     bool help = false;
     bool version = false;
     std::string directory; // empty: programDirectory()'s own choice
@@ -169,6 +172,28 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
             }
             options.programOutput =
                 *output == "inherit" ? ProgramOutput::Inherit : ProgramOutput::Null;
+        } else if (std::optional<std::string> when = args.value("--start-at")) {
+            if (!(options.timing.start = parseWallTime(*when))) {
+                error = "--start-at takes HH:MM[:SS[.mmm]] (every day) or "
+                        "YYYY-MM-DDTHH:MM[:SS[.mmm]][Z|+HH:MM|-HH:MM] (once), not '" +
+                        *when + "'";
+                return false;
+            }
+        } else if (std::optional<std::string> until = args.value("--until")) {
+            if (!(options.timing.until = parseWallTime(*until))) {
+                error = "--until takes HH:MM[:SS[.mmm]] (every day) or "
+                        "YYYY-MM-DDTHH:MM[:SS[.mmm]][Z|+HH:MM|-HH:MM] (once), not '" +
+                        *until + "'";
+                return false;
+            }
+        } else if (std::optional<std::string> catchUp = args.value("--catch-up")) {
+            const std::optional<std::int64_t> ms = parseDuration(*catchUp);
+            if (!ms) {
+                error = "--catch-up takes a duration such as 1500ms, 30s, 5m or 1h, not '" +
+                        *catchUp + "'";
+                return false;
+            }
+            options.catchUp = *ms;
         } else if (args.isFlag("--realtime")) {
             options.realtimePriority = defaultRealtimePriority;
         } else if (std::optional<std::string> priority = args.value("--realtime")) {
@@ -229,12 +254,6 @@ int stoppedBy(int signal) {
     return ExitSignalBase + signal;
 }
 
-// A pass of --loop lasts until the last event's time code, and at least 1 ms so that a
-// sequence all at 0:00 does not spin. The sequence holds an event.
-TimeCode passLength(const EventSequence& sequence) {
-    return std::max<TimeCode>(sequence.eventAt(sequence.count() - 1)->timeCode(), 1);
-}
-
 void warn(const std::string& text) {
     complain("warning: " + text);
 }
@@ -281,94 +300,146 @@ bool checkEvents(const EventSequence& sequence, bool loop) {
 
 } // namespace
 
-SequenceRunner::SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,
-                               bool skipErrors, bool loop, int out)
-    : sequence_(sequence), clock_(clock), signals_(signals), skipErrors_(skipErrors), loop_(loop),
-      out_(out) {}
+SequenceRunner::SequenceRunner(EventSequence& sequence, StopSignals& signals, RunSettings settings,
+                               ShowTiming timing, int out, std::int64_t& phaseNs, WallSource wall)
+    : sequence_(sequence), signals_(signals),
+      policy_(sequence, settings, [this](const SequenceEvent& event, int) { printOutcome(event); }),
+      timing_(timing), out_(out), phaseNs_(phaseNs), wall_(std::move(wall)) {}
 
-void SequenceRunner::printOutcome(int index) {
-    const SequenceEvent* event = sequence_.eventAt(index);
-    if (event == nullptr)
+void SequenceRunner::printOutcome(const SequenceEvent& event) {
+    static constexpr const char* outcomes[] = {"\tPending\n", "\tDone\n", "\tFailed\n",
+                                               "\tMissed\n"};
+    writeAll(out_, eventLine(event) + outcomes[static_cast<int>(event.status())]);
+    if (event.status() != EventStatus::Failed)
         return;
-    bool done = event->status() == EventStatus::Done;
-    writeAll(out_, eventLine(*event) + (done ? "\tDone\n" : "\tFailed\n"));
-    if (!done && commandKind(event->portId()) != CommandKind::Send &&
-        !event->failureReason().empty())
-        complain((commandKind(event->portId()) == CommandKind::Open ? "could not open "
-                                                                    : "could not start ") +
-                 event->name() + "\n  " + event->failureReason());
+    anyFailed_ = true;
+    if (commandKind(event.portId()) != CommandKind::Send && !event.failureReason().empty())
+        complain((commandKind(event.portId()) == CommandKind::Open ? "could not open "
+                                                                   : "could not start ") +
+                 event.name() + "\n  " + event.failureReason());
 }
 
-// The millisecond counter is CLOCK_MONOTONIC in whole milliseconds, so the counter reaches
-// readingAt(due) at the start of a millisecond: `due` minus the sequence time now, in
-// milliseconds, from the start of the current one. The distance is taken in sequence time,
-// as runDue compares, so an event more than 2^31 ms ahead is still ahead. An idle call
-// (nothing ran) whose event is due already cannot happen with one clock; should it ever, the
-// next call comes a fraction of a millisecond later instead of spinning.
-bool SequenceRunner::sleepUntilDue(TimeCode due, bool afterIdleCall) {
-    const DueInstant instant = dueInstant(clock_, due);
-    if (instant.reached())
-        return afterIdleCall
-                   ? signals_.sleepUntil(static_cast<std::uint64_t>(instant.now) + 200000u)
-                   : signals_.received() == 0;
-    return signals_.sleepUntil(static_cast<std::uint64_t>(instant.due));
+// The millisecond counter reaches readingAt(due) at the start of a millisecond: `due` minus the
+// sequence time now, from the start of the current one (DueInstant.h). An idle step (nothing
+// ran) whose event is due already cannot happen with one clock; should it ever, the next step
+// comes a fraction of a millisecond later instead of spinning.
+bool SequenceRunner::sleepForNext(std::optional<TimeCode> due, bool afterIdleStep,
+                                  std::int64_t wallDeadline, std::int64_t checkMs) {
+    constexpr std::int64_t longest = 3600000; // ms: a paused run still looks at its deadlines
+    const std::int64_t now = monotonicNanoseconds();
+    std::int64_t deadline = now + longest * 1000000;
+    if (due && !sequence_.clock().isPaused()) {
+        const DueInstant instant = dueInstant(sequence_.clock(), *due);
+        if (instant.reached() && !afterIdleStep)
+            return signals_.received() == 0;
+        deadline = std::min(deadline, instant.reached() ? instant.now + 200000 : instant.due);
+    }
+    if (wallDeadline != INT64_MAX) {
+        const std::int64_t left = std::clamp<std::int64_t>(wallDeadline - wall_(), 0, longest);
+        deadline = std::min(deadline, now + left * 1000000);
+    }
+    if (checkMs > 0)
+        deadline = std::min(deadline, now + checkMs * 1000000);
+    return signals_.sleepUntil(static_cast<std::uint64_t>(deadline));
 }
 
-// The next pass starts at the sequence time this one's last event has, not when that event
-// ran or the rewind ended, so passes do not drift apart from the clock: pass k starts k pass
-// lengths after the first. A pass lasts its last time code, and at least 1 ms so that a
-// sequence all at 0:00 does not spin. Events of the new pass that are due already (the last
-// event ran late) run at once.
-bool SequenceRunner::startNextPass() {
-    const TimeCode length = passLength(sequence_);
-    if (!sleepUntilDue(length, false))
+// The offset of the wall clock from CLOCK_MONOTONIC, read between two wall readings, places
+// `start` on the monotonic clock; the millisecond source is shifted so that its milliseconds
+// begin there. Runners on machines whose wall clocks agree thus fire together, to well below a
+// millisecond. Waiting for the start ends on it, so the run joins at 0:00.
+bool SequenceRunner::alignToWall(std::int64_t start) {
+    constexpr std::int64_t ms = 1000000;
+    timespec first{}, mono{}, second{};
+    ::clock_gettime(CLOCK_REALTIME, &first);
+    ::clock_gettime(CLOCK_MONOTONIC, &mono);
+    ::clock_gettime(CLOCK_REALTIME, &second);
+    auto ns = [](const timespec& t) { return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
+    const std::int64_t offset = (ns(first) + ns(second)) / 2 - ns(mono);
+    const std::int64_t monoStart = start * ms - offset;
+    phaseNs_ = (monoStart % ms + ms) % ms;
+    const std::int64_t now = monotonicNanoseconds();
+    const std::int64_t nextBoundary = now - (now - phaseNs_) % ms + ms;
+    if (!signals_.sleepUntil(static_cast<std::uint64_t>(std::max(monoStart, nextBoundary))))
         return false;
-    sequence_.rewind();
-    clock_.moveBack(length); // the clock keeps running: the rewind's time is not lost
+    policy_.joinAt((monotonicNanoseconds() - phaseNs_) / ms - (monoStart - phaseNs_) / ms);
     return true;
+}
+
+SequenceRunner::DayEnd SequenceRunner::runDay(const ShowSchedule::Decision& day, bool tied) {
+    if (tied) {
+        if (!alignToWall(day.start))
+            return DayEnd::Stopped;
+    } else {
+        // Sequence time 0 starts on a millisecond boundary, so every event falls due at the
+        // instant its millisecond begins, measured from the first.
+        phaseNs_ = 0;
+        const std::int64_t next = monotonicNanoseconds() / 1000000 + 1;
+        if (!signals_.sleepUntil(static_cast<std::uint64_t>(next) * 1000000u))
+            return DayEnd::Stopped;
+        policy_.joinAt(0);
+    }
+    for (;;) {
+        const int before = sequence_.currentIndex();
+        signals_.release();
+        const RunNext next = policy_.step();
+        signals_.hold();
+        // A stop wins over a failure: a write that gave up because of the stop failed too.
+        if (signals_.received() != 0)
+            return DayEnd::Stopped;
+        if (next == RunNext::Halt)
+            return DayEnd::Halted;
+        if (next == RunNext::End)
+            return DayEnd::Ended;
+        const std::int64_t now = wall_();
+        if (now >= day.end)
+            return DayEnd::Ended;
+        std::int64_t check = day.end == INT64_MAX ? 0 : 1000;
+        if (tied) {
+            const std::int64_t hold = policy_.alignTo(now - day.start);
+            check = hold > 0 ? std::min<std::int64_t>(hold, 1000) : 1000;
+        }
+        const std::optional<TimeCode> wake = policy_.nextWake();
+        if (!wake && !sequence_.clock().isPaused())
+            continue; // the last event was passed over: the next step ends the run
+        if (!sleepForNext(wake, sequence_.currentIndex() == before, day.end, check))
+            return DayEnd::Stopped;
+    }
 }
 
 int SequenceRunner::run() {
     signals_.hold();
-    // Sequence time 0 starts on a millisecond boundary, so every event falls due at the
-    // instant its millisecond begins, measured from the first.
-    std::uint64_t nextMs = static_cast<std::uint64_t>(monotonicNanoseconds()) / 1000000u + 1;
-    if (signals_.received() != 0 || !signals_.sleepUntil(nextMs * 1000000u))
+    if (signals_.received() != 0)
         return stoppedBy(signals_.received());
-    clock_.resetToZero();
-    clock_.resume();
-
-    bool anyFailed = false;
+    const ShowSchedule schedule(timing_.start, timing_.until, policy_.settings().loop,
+                                passLength(sequence_), wall_());
+    std::optional<std::int64_t> after; // the start of the day's run that has ended
+    std::int64_t announced = INT64_MIN;
     for (;;) {
-        int before = sequence_.currentIndex();
-        signals_.release();
-        RunOutcome outcome = sequence_.runDue();
-        signals_.hold();
-        int after = sequence_.currentIndex();
-        for (int i = before + 1; i <= after; ++i)
-            printOutcome(i);
-        if (outcome == RunOutcome::Failed) {
-            printOutcome(after + 1);
-            anyFailed = true;
-        }
-        // A stop wins over a failure: a write that gave up because of the stop failed too.
-        if (signals_.received() != 0)
-            return stoppedBy(signals_.received());
-        if (outcome == RunOutcome::Failed) {
-            if (!skipErrors_)
-                return ExitFailed;
-            sequence_.skipCurrent();
-        }
-        if (outcome == RunOutcome::Finished) {
-            if (!loop_ || sequence_.count() == 0)
-                return anyFailed ? ExitFailed : ExitDone;
-            if (!startNextPass())
+        const ShowSchedule::Decision day =
+            timing_.start || timing_.until
+                ? schedule.at(wall_(), after)
+                : ShowSchedule::Decision{after ? ShowSchedule::Decision::What::End
+                                               : ShowSchedule::Decision::What::Run,
+                                         0, INT64_MAX};
+        if (day.what == ShowSchedule::Decision::What::End)
+            return anyFailed_ ? ExitFailed : ExitDone;
+        if (day.what == ShowSchedule::Decision::What::Wait) {
+            if (day.start != announced)
+                complain("waiting: starts " + formatLocalTime(day.start));
+            announced = day.start;
+            if (!sleepForNext(std::nullopt, false, day.start, 1000))
                 return stoppedBy(signals_.received());
             continue;
         }
-        std::optional<TimeCode> next = sequence_.nextDueTime();
-        if (next && !sleepUntilDue(*next, outcome == RunOutcome::NothingDue))
+        switch (runDay(day, timing_.start.has_value())) {
+        case DayEnd::Stopped:
             return stoppedBy(signals_.received());
+        case DayEnd::Halted:
+            return ExitFailed;
+        case DayEnd::Ended:
+            break;
+        }
+        after = day.start;
     }
 }
 
@@ -401,7 +472,10 @@ int runCommandLine(int argc, char** argv) {
 
     StderrReporter reporter;
     StopSignals signals;
-    SequenceClock clock;
+    std::int64_t phaseNs = 0; // set by the runner: sequence time falls on wall milliseconds
+    SequenceClock clock([&phaseNs] {
+        return static_cast<std::uint32_t>((monotonicNanoseconds() - phaseNs) / 1000000);
+    });
     const bool check = options.mode == Options::Mode::Check;
     // The ports are declared after the signals, so they are closed before the default
     // handling of the signals comes back.
@@ -440,6 +514,10 @@ int runCommandLine(int argc, char** argv) {
     if (check && !checkEvents(sequence, options.loop))
         return ExitUsage;
     if (options.mode != Options::Mode::Run) {
+        if (options.timing.start || options.timing.until)
+            complain(ShowSchedule(options.timing.start, options.timing.until, options.loop,
+                                  passLength(sequence), realtimeMilliseconds())
+                         .describe(realtimeMilliseconds()));
         for (int i = 0; i < sequence.count(); ++i)
             writeAll(STDOUT_FILENO, eventLine(*sequence.eventAt(i)) + "\n");
         if (signals.received() != 0)
@@ -451,9 +529,10 @@ int runCommandLine(int argc, char** argv) {
         if (!refused.empty())
             warn("--realtime: " + refused);
     }
+    const RunSettings settings{options.skipErrors, options.loop,
+                               static_cast<TimeCode>(options.catchUp)};
     int code =
-        SequenceRunner(sequence, clock, signals, options.skipErrors, options.loop, STDOUT_FILENO)
-            .run();
+        SequenceRunner(sequence, signals, settings, options.timing, STDOUT_FILENO, phaseNs).run();
     return code == ExitDone && !startedWhole ? ExitFailed : code;
 }
 

@@ -8,22 +8,20 @@
 // port; ExitUsage), as does any line without a command table. A sequence that loads all the
 // same runs, and the exit status is then ExitFailed. A stop signal during start-up ends it
 // with the signal's status.
-// A run resets the clock to zero, resumes it and calls runDue until the sequence is finished,
-// sleeping between calls until the next event falls due. Every executed event is printed at
-// once as one line "TIME<TAB>PORT<TAB>NAME<TAB>Done" (or Failed) on stdout, through
-// ShowOutput, so a slow or vanished reader never holds up the run. A failure stops the run
-// unless failures are to be skipped, as the SkipError box does. Messages go to stderr as
-// "cadentor-run: TEXT", followed by an indented line with the detail when the failing
-// operation gave one.
+// A run (SequenceRunner) runs the events as they fall due. Every event that gets an outcome is
+// printed at once as one line "TIME<TAB>PORT<TAB>NAME<TAB>Done" (or Failed, or Missed) on
+// stdout, through ShowOutput, so a slow or vanished reader never holds up the run. A failure
+// stops the run unless failures are to be skipped, as the SkipError box does. Messages go to stderr
+// as "cadentor-run: TEXT", followed by an indented line with the detail when the failing operation
+// gave one.
 
 #include "sequence/EventSequence.h"
+#include "sequence/RunPolicy.h"
+#include "sequence/ShowSchedule.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
-
-namespace cadentor {
-class SequenceClock;
-}
 
 namespace cadentor::cli {
 
@@ -37,30 +35,51 @@ enum ExitCode : int {
     ExitSignalBase = 128 // + the number of the signal that stopped the run
 };
 
-// Runs a loaded sequence in automatic mode from sequence time 0. Sleeps on an absolute
-// CLOCK_MONOTONIC deadline until the next event falls due, with the stop signals let in only
-// while events execute and while it sleeps. Looping, a finished sequence is rewound and runs
-// again from 0:00 at the moment its last event's time code is reached, the ports kept open:
-// pass k starts k pass lengths after the first on `clock`, however long a rewind takes; it
-// ends only by a stop or by a failure that is not skipped.
+// When a run starts and ends by the wall clock, and how it joins a show in progress.
+struct ShowTiming {
+    std::optional<WallTime> start; // none: sequence time 0 is when the run begins
+    std::optional<WallTime> until; // none: the run ends with the sequence (or never, looping)
+};
+
+// Runs a loaded sequence in automatic mode, deciding what follows each outcome by RunPolicy.
+// Sleeps on an absolute CLOCK_MONOTONIC deadline until the next event falls due, with the stop
+// signals let in only while events execute and while it sleeps. Without a start time, sequence
+// time 0 is the first millisecond boundary after run() begins. With one, the runner waits for
+// the start (one line on stderr says when), or joins the show in place (RunPolicy::joinAt); it
+// then compares the wall clock with its own position at least once a second and re-aligns
+// (RunPolicy::alignTo) when the wall clock was set. A daily show waits for the next day's start
+// when the day's run ends, the ports kept open. The run's end time is checked on every wake.
+// Every event that gets an outcome is printed at once as "TIME<TAB>PORT<TAB>NAME<TAB>OUTCOME".
 class SequenceRunner {
 public:
-    SequenceRunner(EventSequence& sequence, SequenceClock& clock, StopSignals& signals,
-                   bool skipErrors, bool loop, int out);
+    // `phaseNs` is read by the millisecond source of the sequence's clock: CLOCK_MONOTONIC
+    // minus it, in whole milliseconds, so that a start time falls on a millisecond boundary.
+    SequenceRunner(EventSequence& sequence, StopSignals& signals, RunSettings settings,
+                   ShowTiming timing, int out, std::int64_t& phaseNs,
+                   WallSource wall = realtimeMilliseconds);
     // ExitDone, ExitFailed, or ExitSignalBase + the signal when a stop signal came.
     int run();
 
 private:
-    void printOutcome(int index);
-    bool sleepUntilDue(TimeCode due, bool afterIdleCall);
-    bool startNextPass();
+    enum class DayEnd { Ended, Halted, Stopped };
+    void printOutcome(const SequenceEvent& event);
+    // Sleeps until the earliest of: the next event (none: no limit), `wallDeadline` by the
+    // wall clock, and `checkMs` from now (0: none). False on a stop.
+    bool sleepForNext(std::optional<TimeCode> due, bool afterIdleStep, std::int64_t wallDeadline,
+                      std::int64_t checkMs);
+    // Sequence time 0:00 at wall instant `start` (ms): the millisecond source's phase is set
+    // so that its milliseconds begin with the wall clock's, and the next one is waited for.
+    bool alignToWall(std::int64_t start);
+    DayEnd runDay(const ShowSchedule::Decision& day, bool tied);
 
     EventSequence& sequence_;
-    SequenceClock& clock_;
     StopSignals& signals_;
-    bool skipErrors_;
-    bool loop_;
+    RunPolicy policy_;
+    ShowTiming timing_;
     int out_; // the descriptor the outcomes are printed on
+    std::int64_t& phaseNs_;
+    WallSource wall_;
+    bool anyFailed_ = false;
 };
 
 // The whole program after the TimerResolution guard: returns the exit code.

@@ -74,7 +74,7 @@ void StopSignals::release() {
     ::sigprocmask(SIG_UNBLOCK, &stopSet_, nullptr);
 }
 
-bool StopSignals::sleepUntil(std::uint64_t deadlineNs) {
+bool StopSignals::sleepUntil(std::uint64_t deadlineNs, int wakeFd) {
     sigset_t sleepMask = previousMask_;
     for (int signal : stopSignals)
         sigdelset(&sleepMask, signal);
@@ -82,17 +82,18 @@ bool StopSignals::sleepUntil(std::uint64_t deadlineNs) {
         itimerspec when{};
         when.it_value = toTimespec(deadlineNs);
         if (::timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &when, nullptr) == 0) {
-            pollfd expiry{timer_.get(), POLLIN, 0};
+            pollfd ready[2] = {{timer_.get(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
             for (;;) {
                 if (caughtSignal != 0)
                     return false;
-                int ready = ::ppoll(&expiry, 1, nullptr, &sleepMask);
-                if (ready > 0) {
+                int count = ::ppoll(ready, wakeFd < 0 ? 1 : 2, nullptr, &sleepMask);
+                if (count > 0) {
                     std::uint64_t expirations = 0;
-                    (void)!::read(timer_.get(), &expirations, sizeof expirations);
+                    if (ready[0].revents != 0)
+                        (void)!::read(timer_.get(), &expirations, sizeof expirations);
                     return caughtSignal == 0;
                 }
-                if (ready < 0 && errno != EINTR)
+                if (count < 0 && errno != EINTR)
                     break; // fall back to a relative sleep below
             }
         }
@@ -104,7 +105,9 @@ bool StopSignals::sleepUntil(std::uint64_t deadlineNs) {
         if (now >= deadlineNs)
             return true;
         timespec left = toTimespec(deadlineNs - now);
-        ::ppoll(nullptr, 0, &left, &sleepMask);
+        pollfd wake{wakeFd, POLLIN, 0};
+        if (::ppoll(&wake, wakeFd < 0 ? 0 : 1, &left, &sleepMask) > 0)
+            return caughtSignal == 0;
     }
 }
 

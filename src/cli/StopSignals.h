@@ -34,8 +34,9 @@ public:
     void release();
     // Sleeps until CLOCK_MONOTONIC reaches `deadlineNs` (absolute, in nanoseconds) without
     // spinning; true at the deadline, false when a stop signal ended (or came before) the
-    // sleep. Meant to be called while the signals are held.
-    bool sleepUntil(std::uint64_t deadlineNs);
+    // sleep. Meant to be called while the signals are held. With `wakeFd` (not -1), the sleep
+    // also ends, true, as soon as that descriptor is readable; it is not read.
+    bool sleepUntil(std::uint64_t deadlineNs, int wakeFd = -1);
 
 private:
     sigset_t stopSet_;

@@ -249,6 +249,16 @@ void EventSequence::clear() {
     blocks_.clear();
 }
 
+std::unique_ptr<SequenceEvent> EventSequence::commandEvent(const std::string& name) const {
+    PortId portId = 0;
+    const std::uint8_t* bytes = nullptr;
+    std::uint32_t byteCount = 0;
+    if (!commands_.lookup(name, portId, bytes, byteCount) || !validPortId(portId))
+        return nullptr;
+    return std::make_unique<SequenceEvent>(clock_->elapsed(), name, portId, bytes, byteCount,
+                                           *ports_);
+}
+
 std::optional<TimeCode> EventSequence::nextDueTime() const {
     const std::int64_t next = static_cast<std::int64_t>(position_) + 1;
     if (next < 0 || next >= count())

@@ -11,6 +11,7 @@
 #include "sequence/SequenceEvent.h"
 #include "sequence/TimeCode.h"
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <optional>
@@ -63,6 +64,12 @@ public:
     int skipCurrent() { return position_ < INT_MAX ? ++position_ : position_; }
     // position -1 and every event Pending; the events stay.
     void rewind();
+    // Moves `position` to `index` (clamped to -1 .. count() - 1) without executing anything.
+    void passTo(int index) { position_ = std::clamp(index, -1, count() - 1); }
+    // An event for the table's command `name` at the clock's sequence time, outside the list,
+    // as the command list would have it; null (no message) for a name the table lacks or a
+    // port the set lacks.
+    std::unique_ptr<SequenceEvent> commandEvent(const std::string& name) const;
     // Replaces the events by one per command, in table order, all at time code 0, unsorted.
     // False without a message for an empty table; message 11 (and no events) for a command
     // whose port id the port set lacks; message 5 (and no events) when memory runs out.

@@ -16,7 +16,8 @@ namespace cadentor {
 
 class PortSet;
 
-enum class EventStatus : std::uint32_t { Pending = 0, Done = 1, Failed = 2 };
+// Missed: passed over without running, because the run joined or jumped to a later time.
+enum class EventStatus : std::uint32_t { Pending = 0, Done = 1, Failed = 2, Missed = 3 };
 
 class SequenceEvent {
 public:
@@ -33,6 +34,10 @@ public:
     void resetStatus() {
         status_ = EventStatus::Pending;
         failure_.reset();
+    }
+    void markMissed() {
+        resetStatus();
+        status_ = EventStatus::Missed;
     }
     // "Exec", "Open", or the device name of the port (empty when the set has no such port).
     std::string portText() const;

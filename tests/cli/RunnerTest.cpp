@@ -340,7 +340,9 @@ TEST(UnattendedRun, LoopPassesStartOnePassLengthApartHoweverSlowTheRewind) {
         if (!ports.load() || !sequence.clearAndReloadCommands() ||
             !sequence.load(show.dir.file("seq.txt")))
             return 1;
-        return cli::SequenceRunner(sequence, clock, signals, false, true, STDOUT_FILENO).run();
+        std::int64_t phase = 0;
+        return cli::SequenceRunner(sequence, signals, {false, true, 0}, {}, STDOUT_FILENO, phase)
+            .run();
     });
     std::vector<std::chrono::steady_clock::time_point> starts;
     while (starts.size() < 10) {
