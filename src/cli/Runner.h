@@ -23,6 +23,11 @@
 #include <optional>
 #include <string>
 
+namespace cadentor::control {
+class ControlHub;
+class ControlSnapshot;
+} // namespace cadentor::control
+
 namespace cadentor::cli {
 
 class StopSignals;
@@ -59,6 +64,11 @@ public:
                    WallSource wall = realtimeMilliseconds);
     // ExitDone, ExitFailed, or ExitSignalBase + the signal when a stop signal came.
     int run();
+    // Lets control clients see and drive the run: the loop's waits also end when the hub's
+    // wake descriptor is readable, requests are answered between steps (never while events
+    // execute), and a snapshot is published after every change, at most ten times a second
+    // for events alone. Before run().
+    void attachControl(control::ControlHub& hub, const control::ControlSnapshot& snapshot);
 
 private:
     enum class DayEnd { Ended, Halted, Stopped };
@@ -80,6 +90,15 @@ private:
     std::int64_t& phaseNs_;
     WallSource wall_;
     bool anyFailed_ = false;
+    // control, when attached
+    void serveControl(bool started);
+    // Publishes when something changed and the last snapshot is 100 ms old; else the ms to
+    // wait before it may (0: nothing waits to be published).
+    std::int64_t publishChanges();
+    control::ControlHub* hub_ = nullptr;
+    const control::ControlSnapshot* snapshot_ = nullptr;
+    bool changed_ = false;
+    std::int64_t publishedNs_ = 0;
 };
 
 // The whole program after the TimerResolution guard: returns the exit code.

@@ -33,8 +33,9 @@ struct ControlRequest {
 };
 
 // NotFound: Fire of a name the commands lack. Refused: the show cannot do it now (the reason
-// says why). Unavailable: the run thread did not take the request in time, or has ended.
-enum class ReplyStatus { Ok, NotFound, Refused, Unavailable };
+// says why). Failed: the command fired and failed (the reason says why). Unavailable: the run
+// thread did not take the request in time, or has ended.
+enum class ReplyStatus { Ok, NotFound, Refused, Failed, Unavailable };
 
 struct ControlReply {
     ReplyStatus status = ReplyStatus::Ok;

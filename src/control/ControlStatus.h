@@ -8,6 +8,7 @@
 // run thread need not publish for time alone. The rows and the command names change only when
 // the events do, so snapshots share them.
 
+#include "sequence/RunPolicy.h"
 #include "sequence/TimeCode.h"
 
 #include <cstdint>
@@ -19,7 +20,7 @@
 
 namespace cadentor::control {
 
-enum class ShowState { Waiting, Running, Paused, Finished };
+using cadentor::ShowState; // the run policy's: waiting, running, paused, finished
 enum class RowOutcome : char { Pending = 'P', Done = 'D', Failed = 'F', Missed = 'M' };
 
 struct EventRow {
@@ -43,7 +44,7 @@ struct LastFailure {
 struct PortStatus {
     int id = 0;
     std::string device;
-    std::string state; // "open", "stalled", "gone"
+    std::string state; // "open" or "closed"
     std::string reason;
 };
 

@@ -133,6 +133,8 @@ int httpStatusOf(ReplyStatus status) {
         return 404;
     case ReplyStatus::Refused:
         return 409;
+    case ReplyStatus::Failed:
+        return 502;
     case ReplyStatus::Unavailable:
         return 503;
     case ReplyStatus::Ok:

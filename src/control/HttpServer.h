@@ -13,7 +13,8 @@
 //
 // A verb's reply is the status after it (200), or {"error": REASON} with 400 (a bad or missing
 // parameter), 404 (an unknown path, or /fire of an unknown name), 405 (a wrong method; Allow
-// says which), 409 (the show refuses it now) or 503 (the run thread did not take it within
+// says which), 409 (the show refuses it now), 502 (the command
+// fired failed) or 503 (the run thread did not take it within
 // five seconds). With a token, every request but the page needs "Authorization: Bearer TOKEN"
 // (else 401). A request whose Origin is not this server's gets 403, and so, without a token,
 // does one whose Host is not an IP address or localhost, so that no other web site can drive

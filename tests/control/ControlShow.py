@@ -117,6 +117,11 @@ class Show:
 
     def finish(self, limit=10):
         """The exit status and the whole stderr, after SIGTERM when it still runs."""
+        if self.process.poll() is None and self.http is None and self.osc is None:
+            try:  # not started as a show: it is to end by itself
+                self.process.wait(timeout=limit)
+            except subprocess.TimeoutExpired:
+                pass
         if self.process.poll() is None:
             self.process.terminate()
         try:

@@ -27,8 +27,10 @@ PENDING, DONE = "rgba(255, 255, 255, 1)", "rgba(204, 204, 255, 1)"
 
 class Page(unittest.TestCase):
     def setUp(self):
+        # E0 soon, the others from 8 s on: the page sees them Pending first.
+        sequence = "0:1 E0\n" + "".join(f"0:{7 + k * 0.5:.1f} E{k}\n" for k in range(1, 8))
         self.show = Show(["--control", "127.0.0.1:0", "--control-token", "{d}/token"],
-                         token="page-token")
+                         sequence=sequence + "30:0 Far\n", token="page-token")
         options = webdriver.ChromeOptions()
         for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
                          "--window-size=390,844"):  # a phone's screen
@@ -56,11 +58,13 @@ class Page(unittest.TestCase):
         login.find_element(By.TAG_NAME, "button").click()
 
         self.wait.until(lambda b: b.find_elements(By.ID, "row-8"))
-        self.assertEqual(self.colour(8), PENDING)
+        self.assertEqual(self.colour(7), PENDING)
         self.wait.until(lambda b: self.colour(0) == DONE)
+        self.wait.until(lambda b: self.colour(7) == DONE)
         self.wait.until(lambda b: "current" in
-                        b.find_element(By.ID, "row-1").get_attribute("class"))
+                        b.find_element(By.ID, "row-7").get_attribute("class"))
         self.assertEqual(self.colour(8), PENDING)
+        self.assertNotIn("current", self.browser.find_element(By.ID, "row-6").get_attribute("class"))
 
         self.browser.find_element(By.ID, "pause").click()
         self.wait.until(lambda b: b.find_element(By.ID, "state").text.lower() == "paused")

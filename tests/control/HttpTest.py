@@ -155,7 +155,7 @@ class Token(unittest.TestCase):
             code, stderr = show.finish()
             self.assertEqual(code, 2, (options, stderr))
             self.assertIn(said, stderr, options)
-            self.assertNotIn("control on", stderr)
+            self.assertNotIn("control on http", stderr)
 
 
 if __name__ == "__main__":
