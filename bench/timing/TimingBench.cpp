@@ -17,7 +17,8 @@
 //
 // The control phase runs the steady events with --control twice, without clients and with a
 // client polling GET /status 20 times a second and another reading GET /stream (Server-Sent
-// Events): clients must not make the events later.
+// Events): clients must not make the events later. Once at normal priority and once with
+// --realtime, whose run thread the clients' requests cannot delay unless the control does.
 //
 // usage: cadentor-timing-bench [--runner PATH] [--events N] [--no-baseline] [--no-load]
 //        [--no-control]
@@ -677,13 +678,15 @@ bool measureWithClients(Device& device, const std::string& runner, const std::st
         for (int k = 0; k < events; ++k) {
             char name[16];
             std::snprintf(name, sizeof name, "E%05d", k);
-            out << timeText(static_cast<std::uint32_t>(5 * k)) << ' ' << name << '\n';
+            // from 0:0.5, so that the clients are connected before the first event
+            out << timeText(static_cast<std::uint32_t>(500 + 5 * k)) << ' ' << name << '\n';
         }
     }
     const std::vector<std::uint32_t> due = listedTimeCodes(runner, dir, sequence);
     const double span = static_cast<double>(due.back() - due.front()) / 1000.0;
     std::printf("\ncontrol: cadentor-run --control 0, without clients and with a client polling "
-                "/status 20 times a second and one reading /stream\n");
+                "/status 20 times a second and one reading /stream; lateness against each run's "
+                "median offset (p50 = 0)\n");
     bool whole = true;
     for (const bool rt : {false, true}) {
         const std::string variant = rt ? "control rt" : "control 5 ms";
@@ -713,7 +716,7 @@ bool measureWithClients(Device& device, const std::string& runner, const std::st
             ::close(report[1]);
             const std::string marks = readAll(report[0]);
             ::close(report[0]);
-            const Figures figures = analyse(run, expected, due);
+            const Figures figures = analyse(run, expected, due, true);
             printRow(variant, clients ? "with clients" : "no clients", run, figures);
             p99[clients] = figures.p99;
             whole = whole && run.exitCode == 0 && figures.inOrder;

@@ -705,6 +705,7 @@ int runCommandLine(int argc, char** argv) {
             warn("--realtime: " + refused);
     }
     int code = runner.run();
+    hub.close(); // a request still waiting is refused at once, not after the servers' time-out
     return code == ExitDone && !startedWhole ? ExitFailed : code;
 }
 

@@ -54,7 +54,7 @@ std::optional<std::string> percentDecoded(std::string_view text) {
                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                               : -1;
             };
-            if (i + 2 >= text.size() + 0 || hex(text[i + 1]) < 0 || hex(text[i + 2]) < 0)
+            if (i + 2 >= text.size() || hex(text[i + 1]) < 0 || hex(text[i + 2]) < 0)
                 return std::nullopt;
             decoded += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
             i += 2;
