@@ -113,6 +113,10 @@ struct AddressCase {
     bool loopback;
 };
 
+void PrintTo(const AddressCase& c, std::ostream* out) {
+    *out << (*c.text ? c.text : "(empty)");
+}
+
 class ListenAddressTest : public testing::TestWithParam<AddressCase> {};
 
 TEST_P(ListenAddressTest, Parses) {
