@@ -17,7 +17,13 @@
 // soon SIGTERM ends a run whose device takes no data (a pty nobody reads) while a write waits
 // for it.
 //
+// The control phase runs the steady events with --control twice, without clients and with a
+// client polling GET /status 20 times a second and another reading GET /stream (Server-Sent
+// Events): clients must not make the events later. Once at normal priority and once with
+// --realtime, whose run thread the clients' requests cannot delay unless the control does.
+//
 // usage: cadentor-timing-bench [--runner PATH] [--events N] [--no-baseline] [--no-load]
+//        [--no-control]
 
 #include "cli/OptionReader.h"
 #include "pty/PtyPair.h"
@@ -38,6 +44,7 @@
 #include <functional>
 #include <iomanip>
 #include <iterator>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <sched.h>
@@ -46,6 +53,7 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -644,6 +652,175 @@ bool measureStalledPort(Device& device, const std::string& runner, const std::st
     return whole;
 }
 
+// The control phase's runner: --control on a port the system picks, read back from its stderr
+// line "control on http://127.0.0.1:PORT/"; stdout goes nowhere.
+pid_t spawnWithControl(const std::vector<std::string>& argv, int& port) {
+    int err[2];
+    if (::pipe(err) != 0)
+        fail("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        fail("cannot start " + argv[0]);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(err[1]);
+    std::string said;
+    const std::uint64_t deadline = nowNs() + 10000000000u;
+    port = 0;
+    while (port == 0 && nowNs() < deadline) {
+        pollfd p{err[0], POLLIN, 0};
+        char buffer[512];
+        ssize_t n = ::poll(&p, 1, 100) > 0 ? ::read(err[0], buffer, sizeof buffer) : 0;
+        if (n < 0 || (n == 0 && p.revents != 0))
+            break;
+        said.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (const std::size_t at = said.find("http://127.0.0.1:"); at != std::string::npos)
+            port = std::atoi(said.c_str() + at + 17);
+    }
+    ::close(err[0]); // later messages go nowhere: the runner's writes never block on them
+    if (port == 0)
+        fail("cadentor-run --control did not say its port: " + said);
+    return pid;
+}
+
+int connectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        ::_exit(3);
+    return fd;
+}
+
+// Occurrences of `what` in `text`.
+std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// The clients, in a child of their own: one connection reading /stream, one sending GET /status
+// every 50 ms on a kept-alive connection and reading each reply. On `report` it writes "s" for
+// every status reply and "e" for every status event it read, so the bench can tell that the
+// clients were served. It ends when the runner closes the connections, or when killed.
+pid_t forkClients(int port, int report) {
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    const int stream = connectLoopback(port);
+    const int poller = connectLoopback(port);
+    const std::string streamRequest = "GET /stream HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string statusRequest = "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    if (::write(stream, streamRequest.data(), streamRequest.size()) < 0)
+        ::_exit(3);
+    std::uint64_t next = nowNs();
+    char buffer[65536];
+    for (;;) {
+        if (nowNs() >= next) {
+            if (::write(poller, statusRequest.data(), statusRequest.size()) < 0)
+                ::_exit(0);
+            next += 50000000;
+        }
+        pollfd p[2] = {{stream, POLLIN, 0}, {poller, POLLIN, 0}};
+        const int wait = static_cast<int>(std::max<std::int64_t>(
+            0, (static_cast<std::int64_t>(next) - static_cast<std::int64_t>(nowNs())) / 1000000));
+        if (::poll(p, 2, wait) <= 0)
+            continue;
+        for (const pollfd& ready : p) {
+            if (ready.revents == 0)
+                continue;
+            const ssize_t n = ::read(ready.fd, buffer, sizeof buffer);
+            if (n <= 0)
+                ::_exit(0);
+            const std::string text(buffer, static_cast<std::size_t>(n));
+            const std::string marks(
+                countOf(text, ready.fd == poller ? "HTTP/1.1 200" : "event: status"),
+                ready.fd == poller ? 's' : 'e');
+            if (!marks.empty() && ::write(report, marks.data(), marks.size()) < 0)
+                ::_exit(3);
+        }
+    }
+}
+
+// The control phase: the steady events through cadentor-run --control without clients, then
+// with the clients, at normal priority and with --realtime. False when a run failed or lost
+// bytes, or the clients were not served.
+bool measureWithClients(Device& device, const std::string& runner, const std::string& dir,
+                        const std::string& expected, int events) {
+    const std::string sequence = dir + "/control.txt";
+    {
+        std::ofstream out(sequence);
+        for (int k = 0; k < events; ++k) {
+            char name[16];
+            std::snprintf(name, sizeof name, "E%05d", k);
+            // from 0:0.5, so that the clients are connected before the first event
+            out << timeText(static_cast<std::uint32_t>(500 + 5 * k)) << ' ' << name << '\n';
+        }
+    }
+    const std::vector<std::uint32_t> due = listedTimeCodes(runner, dir, sequence);
+    const double span = static_cast<double>(due.back() - due.front()) / 1000.0;
+    std::printf("\ncontrol: cadentor-run --control 0, without clients and with a client polling "
+                "/status 20 times a second and one reading /stream; lateness against each run's "
+                "median offset (p50 = 0)\n");
+    bool whole = true;
+    for (const bool rt : {false, true}) {
+        const std::string variant = rt ? "control rt" : "control 5 ms";
+        double p99[2] = {0, 0};
+        for (const bool clients : {false, true}) {
+            int report[2];
+            if (::pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0)
+                fail("pipe");
+            pid_t clientPid = -1;
+            std::vector<std::string> argv{runner, "--dir", dir, "--control", "0", sequence};
+            if (rt)
+                argv.insert(argv.begin() + 3, "--realtime");
+            Measurement run = measure(
+                device,
+                [&] {
+                    int port = 0;
+                    const pid_t pid = spawnWithControl(argv, port);
+                    if (clients)
+                        clientPid = forkClients(port, report[1]);
+                    return pid;
+                },
+                expected.size(), span + 30);
+            if (clientPid > 0) {
+                ::kill(clientPid, SIGKILL);
+                ::waitpid(clientPid, nullptr, 0);
+            }
+            ::close(report[1]);
+            const std::string marks = readAll(report[0]);
+            ::close(report[0]);
+            const Figures figures = analyse(run, expected, due, true);
+            printRow(variant, clients ? "with clients" : "no clients", run, figures);
+            p99[clients] = figures.p99;
+            whole = whole && run.exitCode == 0 && figures.inOrder;
+            if (clients) {
+                const std::size_t replies = countOf(marks, "s"), frames = countOf(marks, "e");
+                std::printf("%-12s clients served: %zu status replies (%.0f a second), %zu "
+                            "status events\n",
+                            variant.c_str(), replies, static_cast<double>(replies) / span, frames);
+                whole = whole && replies >= static_cast<std::size_t>(span * 15) && frames > 0;
+            }
+        }
+        std::printf("aim %s: p99 with clients %.3f ms within 0.05 ms of %.3f without: %s\n",
+                    variant.c_str(), p99[1], p99[0], p99[1] <= p99[0] + 0.05 ? "met" : "NOT MET");
+    }
+    return whole;
+}
+
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string a, b, c;
@@ -658,6 +835,7 @@ int main(int argc, char** argv) {
     int events = 2000;
     bool baseline = true;
     bool loaded = true;
+    bool control = true;
     cadentor::cli::OptionReader args(argc, argv);
     while (args.next()) {
         std::optional<std::string> value;
@@ -672,9 +850,11 @@ int main(int argc, char** argv) {
             baseline = false;
         } else if (args.isFlag("--no-load")) {
             loaded = false;
+        } else if (args.isFlag("--no-control")) {
+            control = false;
         } else {
             std::fprintf(stderr, "usage: cadentor-timing-bench [--runner PATH] [--events N] "
-                                 "[--no-baseline] [--no-load]\n");
+                                 "[--no-baseline] [--no-load] [--no-control]\n");
             return 2;
         }
     }
@@ -780,6 +960,8 @@ int main(int argc, char** argv) {
     if (loaded && !measureUnderLoad(device, runner, dir, expected, events, cpus))
         status = 1;
     if (!measureStalledPort(device, runner, dir, 600))
+        status = 1;
+    if (control && !measureWithClients(device, runner, dir, expected, events))
         status = 1;
     measureStopInAStuckWrite(runner, dir, 10);
     std::printf("\nload average after: %s\n", loadAverage().c_str());

@@ -7,6 +7,11 @@
 #include "cli/ShowOutput.h"
 #include "cli/StopSignals.h"
 #include "control/SystemdNotify.h"
+#include "control/ControlHub.h"
+#include "control/ControlOptions.h"
+#include "control/ControlSnapshot.h"
+#include "control/HttpServer.h"
+#include "control/OscServer.h"
 #include "files/ProgramDirectory.h"
 #include "messages/Messages.h"
 #include "ports/PortConfig.h"
@@ -38,6 +43,8 @@ constexpr const char* usage =
     "                    [--start-at WHEN] [--until WHEN] [--catch-up DURATION]\n"
     "                    [--program-output inherit|null] [--realtime[=PRIORITY]]\n"
     "                    [--wait-for-devices DURATION]\n"
+    "                    [--control [ADDRESS:]PORT [--control-token FILE]]\n"
+    "                    [--osc [ADDRESS:]PORT]\n"
     "                    (SEQUENCE | --command-list)\n"
     "       cadentor-run --help | --version\n"
     "\n"
@@ -79,6 +86,18 @@ constexpr const char* usage =
     "                  when a device does not open at start-up, try again every second\n"
     "                  until all do or DURATION (1500ms, 30s, 5m, 1h) has passed; stderr\n"
     "                  names each device waited for\n"
+    "  --control [ADDRESS:]PORT\n"
+    "                  serve the show's state, a control page and its verbs over HTTP at\n"
+    "                  ADDRESS (default 127.0.0.1; [::1] for IPv6); port 0 picks a free\n"
+    "                  one; the address is printed on stderr\n"
+    "  --control-token FILE\n"
+    "                  clients must send \"Authorization: Bearer TOKEN\", TOKEN being the\n"
+    "                  first line of FILE, which only its owner may read; needed for an\n"
+    "                  ADDRESS other than loopback\n"
+    "  --osc [ADDRESS:]PORT\n"
+    "                  take OSC messages /cadentor/pause, resume, rewind, status, fire ,s\n"
+    "                  NAME and seek ,s H:M:S.mmm on UDP at ADDRESS (default 127.0.0.1);\n"
+    "                  each is answered with /cadentor/state ,sis STATE POSITION_MS NAME\n"
     "  --command-list  one event per command of Command.def, all at time 0, instead of\n"
     "                  a sequence file\n"
     "  --help          print this text\n"
@@ -164,6 +183,9 @@ struct Options {
     bool version = false;
     std::string directory; // empty: programDirectory()'s own choice
     std::string sequencePath;
+    std::optional<control::ListenAddress> controlAddress;
+    std::string controlTokenPath; // empty: no token
+    std::optional<control::ListenAddress> oscAddress;
 };
 
 // False with `error` set (one line, no program name) for an unknown option, a missing or extra
@@ -216,6 +238,22 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
                 return false;
             }
             options.catchUp = *ms;
+        } else if (std::optional<std::string> address = args.value("--control")) {
+            if (!(options.controlAddress = control::parseListenAddress(*address, error))) {
+                error = "--control: " + error;
+                return false;
+            }
+        } else if (std::optional<std::string> path = args.value("--control-token")) {
+            if (path->empty()) {
+                error = "--control-token needs a file";
+                return false;
+            }
+            options.controlTokenPath = *path;
+        } else if (std::optional<std::string> address = args.value("--osc")) {
+            if (!(options.oscAddress = control::parseListenAddress(*address, error))) {
+                error = "--osc: " + error;
+                return false;
+            }
         } else if (args.isFlag("--realtime")) {
             options.realtimePriority = defaultRealtimePriority;
         } else if (std::optional<std::string> priority = args.value("--realtime")) {
@@ -271,6 +309,16 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
     }
     if (sequences > 1) {
         error = "more than one SEQUENCE given";
+        return false;
+    }
+    if (!options.controlTokenPath.empty() && !options.controlAddress) {
+        error = "--control-token without --control";
+        return false;
+    }
+    if (options.controlAddress && !options.controlAddress->loopback &&
+        options.controlTokenPath.empty()) {
+        error = "--control on " + options.controlAddress->host +
+                ", not loopback, needs --control-token FILE";
         return false;
     }
     return true;
@@ -393,6 +441,7 @@ SequenceRunner::SequenceRunner(EventSequence& sequence, StopSignals& signals, Ru
       timing_(timing), out_(out), wall_(std::move(wall)) {}
 
 void SequenceRunner::printOutcome(const SequenceEvent& event) {
+    changed_ = true;
     static constexpr const char* outcomes[] = {"\tPending\n", "\tDone\n", "\tFailed\n",
                                                "\tMissed\n"};
     static constexpr LogLevel levels[] = {LogLevel::Info, LogLevel::Info, LogLevel::Error,
@@ -435,7 +484,7 @@ bool SequenceRunner::sleepForNext(std::optional<TimeCode> due, bool afterIdleSte
         deadline = std::min(deadline, now + checkMs * 1000000);
     if (notify_)
         deadline = std::min(deadline, notify_->wakeBy());
-    return signals_.sleepUntil(static_cast<std::uint64_t>(deadline));
+    return signals_.sleepUntil(static_cast<std::uint64_t>(deadline), hub_ ? hub_->wakeFd() : -1);
 }
 
 void SequenceRunner::notifyTo(control::SystemdNotify& notify) {
@@ -482,7 +531,9 @@ SequenceRunner::DayEnd SequenceRunner::runDay(const ShowSchedule::Decision& day,
             return DayEnd::Stopped;
         policy_.joinAt(0);
     }
+    changed_ = true; // running now
     for (;;) {
+        serveControl(true);
         // The wall clock is looked at before the events, so that a clock that was set is seen
         // before the events it skipped could run.
         const std::int64_t now = wall_();
@@ -504,6 +555,8 @@ SequenceRunner::DayEnd SequenceRunner::runDay(const ShowSchedule::Decision& day,
             return DayEnd::Halted;
         if (next == RunNext::End)
             return DayEnd::Ended;
+        if (const std::int64_t publishIn = publishChanges(); publishIn > 0)
+            check = check > 0 ? std::min(check, publishIn) : publishIn;
         const std::optional<TimeCode> wake = policy_.nextWake();
         if (!wake && !sequence_.clock().isPaused())
             continue; // the last event was passed over: the next step ends the run
@@ -536,6 +589,7 @@ int SequenceRunner::run() {
                     notify_->status("waiting: starts " + formatLocalTime(day.start));
             }
             announced = day.start;
+            serveControl(false);
             // The last second is the run's own: it starts on the wall clock's millisecond.
             if (day.start - wall_() > 1000) {
                 if (!sleepForNext(std::nullopt, false, day.start - 500, 1000))
@@ -543,7 +597,10 @@ int SequenceRunner::run() {
                 continue;
             }
         }
-        switch (runDay(day, timing_.start.has_value())) {
+        const DayEnd end = runDay(day, timing_.start.has_value());
+        if (hub_)
+            hub_->publish(snapshot_->take(policy_, policy_.state()));
+        switch (end) {
         case DayEnd::Stopped:
             return stoppedBy(signals_.received());
         case DayEnd::Halted:
@@ -554,6 +611,88 @@ int SequenceRunner::run() {
         after = day.start;
     }
 }
+
+void SequenceRunner::attachControl(control::ControlHub& hub,
+                                   const control::ControlSnapshot& snapshot) {
+    hub_ = &hub;
+    snapshot_ = &snapshot;
+    hub.publish(snapshot.take(policy_, ShowState::Waiting));
+}
+
+// Before the start (`started` false) only a command can be fired; once the run has ended
+// nothing but that either. A command fired runs with the stop signals let in, as events do.
+void SequenceRunner::serveControl(bool started) {
+    if (!hub_)
+        return;
+    using control::ControlReply;
+    using control::ControlVerb;
+    using control::ReplyStatus;
+    const auto answer = [&](const control::ControlRequest& request) -> ControlReply {
+        if (request.verb == ControlVerb::Fire) {
+            signals_.release();
+            const std::optional<bool> done = policy_.fire(request.name);
+            signals_.hold();
+            if (!done)
+                return {ReplyStatus::NotFound, "no command " + request.name + " in Command.def"};
+            if (!*done)
+                return {ReplyStatus::Failed,
+                        request.name + " failed" +
+                            (policy_.lastFailure() && !policy_.lastFailure()->reason.empty()
+                                 ? ": " + policy_.lastFailure()->reason
+                                 : std::string())};
+            return {};
+        }
+        if (!started)
+            return {ReplyStatus::Refused, "the show has not started"};
+        if (policy_.state() == ShowState::Finished)
+            return {ReplyStatus::Refused, "the show has finished"};
+        switch (request.verb) {
+        case ControlVerb::Pause:
+            policy_.pause();
+            break;
+        case ControlVerb::Resume:
+            policy_.resume();
+            break;
+        case ControlVerb::Rewind:
+            policy_.rewind();
+            break;
+        case ControlVerb::Seek:
+            policy_.seek(request.time);
+            break;
+        case ControlVerb::Fire:
+            break;
+        }
+        return {};
+    };
+    hub_->handlePending(answer, [&] {
+        changed_ = false;
+        publishedNs_ = monotonicNanoseconds();
+        return snapshot_->take(policy_, started ? policy_.state() : ShowState::Waiting);
+    });
+}
+
+std::int64_t SequenceRunner::publishChanges() {
+    constexpr std::int64_t interval = 100000000; // ns
+    if (!hub_ || !changed_)
+        return 0;
+    const std::int64_t now = monotonicNanoseconds();
+    if (const std::int64_t wait = publishedNs_ + interval - now; wait > 0)
+        return (wait + 999999) / 1000000;
+    changed_ = false;
+    publishedNs_ = now;
+    hub_->publish(snapshot_->take(policy_, policy_.state()));
+    return 0;
+}
+
+namespace {
+
+// "http://127.0.0.1:8080/", "http://[::1]:8080/"
+std::string hostAndPort(const control::ListenAddress& address, unsigned short port) {
+    const bool v6 = address.host.find(':') != std::string::npos;
+    return (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(port);
+}
+
+} // namespace
 
 int runCommandLine(int argc, char** argv) {
     prepareStandardOutput();
@@ -581,6 +720,12 @@ int runCommandLine(int argc, char** argv) {
         setProgramDirectory(options.directory);
     }
     setProgramOutput(options.programOutput);
+    std::string controlToken;
+    if (!options.controlTokenPath.empty() &&
+        !control::readTokenFile(options.controlTokenPath, controlToken, error)) {
+        complain("--control-token " + error);
+        return ExitUsage;
+    }
 
     StderrReporter reporter;
     StopSignals signals;
@@ -648,17 +793,45 @@ int runCommandLine(int argc, char** argv) {
             return stoppedBy(signals.received());
         return startedWhole ? ExitDone : ExitFailed;
     }
+    // The servers' threads start before the run thread takes a real-time priority, so they
+    // keep the normal one: no client's request competes with an event.
+    const RunSettings settings{options.skipErrors, options.loop,
+                               static_cast<TimeCode>(options.catchUp)};
+    SequenceRunner runner(sequence, signals, settings, options.timing, STDOUT_FILENO);
+    control::ControlHub hub;
+    const control::ControlSnapshot snapshot(sequence);
+    control::HttpServer http(hub);
+    control::OscServer osc(hub);
+    if (options.controlAddress || options.oscAddress) {
+        if (!hub.valid()) {
+            complain("cannot serve the control: " + std::string(std::strerror(errno)));
+            return ExitUsage;
+        }
+        runner.attachControl(hub, snapshot);
+    }
+    if (options.controlAddress) {
+        if (!http.start(*options.controlAddress, controlToken, error)) {
+            complain("--control " + error);
+            return ExitUsage;
+        }
+        complain("control on http://" + hostAndPort(*options.controlAddress, http.port()) + "/");
+    }
+    if (options.oscAddress) {
+        if (!osc.start(*options.oscAddress, error)) {
+            complain("--osc " + error);
+            return ExitUsage;
+        }
+        complain("OSC on udp " + hostAndPort(*options.oscAddress, osc.port()));
+    }
     if (options.realtimePriority != 0) {
         const std::string refused = enterRealtimeScheduling(options.realtimePriority);
         if (!refused.empty())
             warn("--realtime: " + refused);
     }
-    const RunSettings settings{options.skipErrors, options.loop,
-                               static_cast<TimeCode>(options.catchUp)};
     notify.ready("loaded " + eventCount(sequence) + (tied ? "; " + schedule() : ", starting"));
-    SequenceRunner runner(sequence, signals, settings, options.timing, STDOUT_FILENO);
     runner.notifyTo(notify);
     int code = runner.run();
+    hub.close(); // a request still waiting is refused at once, not after the servers' time-out
     return code == ExitDone && !startedWhole ? ExitFailed : code;
 }
 

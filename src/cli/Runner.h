@@ -24,8 +24,10 @@
 #include <string>
 
 namespace cadentor::control {
+class ControlHub;
+class ControlSnapshot;
 class SystemdNotify;
-}
+} // namespace cadentor::control
 
 namespace cadentor::cli {
 
@@ -63,6 +65,11 @@ public:
     // The run tells `notify` of every outcome and what it waits for, and ticks it whenever it
     // is about to sleep, never sleeping past its wakeBy(); when it has a service manager to tell.
     void notifyTo(control::SystemdNotify& notify);
+    // Lets control clients see and drive the run: the loop's waits also end when the hub's
+    // wake descriptor is readable, requests are answered between steps (never while events
+    // execute), and a snapshot is published after every change, at most ten times a second
+    // for events alone. Before run().
+    void attachControl(control::ControlHub& hub, const control::ControlSnapshot& snapshot);
 
 private:
     enum class DayEnd { Ended, Halted, Stopped };
@@ -84,6 +91,15 @@ private:
     WallSource wall_;
     bool anyFailed_ = false;
     control::SystemdNotify* notify_ = nullptr;
+    // control, when attached
+    void serveControl(bool started);
+    // Publishes when something changed and the last snapshot is 100 ms old; else the ms to
+    // wait before it may (0: nothing waits to be published).
+    std::int64_t publishChanges();
+    control::ControlHub* hub_ = nullptr;
+    const control::ControlSnapshot* snapshot_ = nullptr;
+    bool changed_ = false;
+    std::int64_t publishedNs_ = 0;
 };
 
 // The whole program after the TimerResolution guard: returns the exit code.
