@@ -58,8 +58,9 @@ ShowStatus ControlSnapshot::take(const RunPolicy& policy, ShowState state) const
     const PortSet& ports = sequence_.ports();
     for (std::uint32_t id = 0; id < ports.count(); ++id) {
         const SerialPort* port = ports.port(id);
-        status.ports.push_back(
-            {static_cast<int>(id), port->deviceName(), port->isOpen() ? "open" : "closed", ""});
+        std::string why;
+        const std::string state = port->condition(why);
+        status.ports.push_back({static_cast<int>(id), port->deviceName(), state, why});
     }
     status.rows = rows_;
     status.commands = commands_;

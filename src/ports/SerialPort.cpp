@@ -126,4 +126,22 @@ StopBits SerialPort::stopBits() const {
     return stopBits_;
 }
 
+std::string SerialPort::condition(std::string& why) const {
+    if (!open_)
+        return "closed";
+    if (!device_) {
+        why = goneReason_;
+        return "gone";
+    }
+    switch (device_->state(why)) {
+    case DeviceState::Ready:
+        return "open";
+    case DeviceState::Stalled:
+        return "stalled";
+    case DeviceState::Gone:
+        return "gone";
+    }
+    return "open";
+}
+
 } // namespace cadentor

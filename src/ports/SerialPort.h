@@ -48,6 +48,10 @@ public:
     StopBits stopBits() const;
 
     bool isOpen() const { return open_; }
+    // "open", "stalled" (a write gave up and the device has not taken its queue yet), "gone"
+    // (to be opened again before a later write) or "closed"; why, for stalled and gone. Looks
+    // at the device without waiting.
+    std::string condition(std::string& why) const;
 
 private:
     bool reopen(std::string& error);
