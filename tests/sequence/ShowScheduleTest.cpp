@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace cadentor {
 namespace {
@@ -63,97 +64,57 @@ TEST_F(WallClock, ReadsTimesOfDayAndInstantsAndRefusesAnythingElse) {
         EXPECT_FALSE(parseWallTime(bad)) << bad;
 }
 
+// Each case: "START UNTIL LOOP NOW [AFTER]" ("-": none; LOOP is loop or once), then what the
+// show does then. The sequence lasts half an hour; a show without a start was launched at noon.
 TEST_F(WallClock, ShowsWaitRunAndEndByTheLocalDayAcrossDaylightSaving) {
-    const WallTime nine{true, 9 * 3600000}, six{true, 18 * 3600000};
-    const TimeCode halfHour = 1800000;
-    const struct {
-        std::optional<WallTime> start, until;
-        bool loop;
-        const char* now;
-        std::optional<const char*> after;
-        const char* expected;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         // Opening hours: the day's run, joined in place; before and after it, the next start.
-        {nine,
-         six,
-         true,
-         "2026-12-09T11:23",
-         {},
+        {"09:00 18:00 loop 2026-12-09T11:23",
          "Run 2026-12-09 09:00:00 CET - 2026-12-09 18:00:00 CET"},
-        {nine, six, true, "2026-12-09T20:00", {}, "Wait 2026-12-10 09:00:00 CET"},
-        {nine, six, true, "2026-12-09T08:59:59.999", {}, "Wait 2026-12-09 09:00:00 CET"},
+        {"09:00 18:00 loop 2026-12-09T20:00", "Wait 2026-12-10 09:00:00 CET"},
+        {"09:00 18:00 loop 2026-12-09T08:59:59.999", "Wait 2026-12-09 09:00:00 CET"},
         // Without looping the day's run ends after its last event; a run that ended waits.
-        {nine,
-         {},
-         false,
-         "2026-12-09T09:10",
-         {},
-         "Run 2026-12-09 09:00:00 CET - 2026-12-10 09:00:00 CET"},
-        {nine, {}, false, "2026-12-09T09:45", {}, "Wait 2026-12-10 09:00:00 CET"},
-        {nine, {}, false, "2026-12-09T09:10", "2026-12-09T09:00", "Wait 2026-12-10 09:00:00 CET"},
+        {"09:00 - once 2026-12-09T09:10", "Run 2026-12-09 09:00:00 CET - 2026-12-10 09:00:00 CET"},
+        {"09:00 - once 2026-12-09T09:45", "Wait 2026-12-10 09:00:00 CET"},
+        {"09:00 - once 2026-12-09T09:10 2026-12-09T09:00", "Wait 2026-12-10 09:00:00 CET"},
         // Looping without an end, a day's run lasts until the next start: 23 hours on the day
         // the clocks go forward; 09:00 stays 09:00.
-        {nine,
-         {},
-         true,
-         "2026-03-29T08:00",
-         {},
-         "Run 2026-03-28 09:00:00 CET - 2026-03-29 09:00:00 CEST"},
-        {nine,
-         {},
-         true,
-         "2026-03-29T10:00",
-         {},
+        {"09:00 - loop 2026-03-29T08:00", "Run 2026-03-28 09:00:00 CET - 2026-03-29 09:00:00 CEST"},
+        {"09:00 - loop 2026-03-29T10:00",
          "Run 2026-03-29 09:00:00 CEST - 2026-03-30 09:00:00 CEST"},
         // An end before the start ends the next day.
-        {six,
-         nine,
-         true,
-         "2026-12-10T02:00",
-         {},
+        {"18:00 09:00 loop 2026-12-10T02:00",
          "Run 2026-12-09 18:00:00 CET - 2026-12-10 09:00:00 CET"},
         // Once: before, during and after; an end time alone ends the run begun at launch.
-        {WallTime{false, at("2026-12-10T09:00")},
-         {},
-         true,
-         "2026-12-09T12:00",
-         {},
-         "Wait 2026-12-10 09:00:00 CET"},
-        {WallTime{false, at("2026-12-10T09:00")},
-         {},
-         false,
-         "2026-12-11T12:00",
-         {},
-         "Run 2026-12-10 09:00:00 CET - never"},
-        {WallTime{false, at("2026-12-10T09:00")},
-         WallTime{false, at("2026-12-10T10:00")},
-         true,
-         "2026-12-10T10:00",
-         {},
-         "End"},
-        {{},
-         six,
-         true,
-         "2026-12-09T17:00",
-         {},
-         "Run 2026-12-09 12:00:00 CET - 2026-12-09 18:00:00 CET"},
-        {{}, six, true, "2026-12-09T17:00", "2026-12-09T12:00", "End"},
+        {"2026-12-10T09:00 - loop 2026-12-09T12:00", "Wait 2026-12-10 09:00:00 CET"},
+        {"2026-12-10T09:00 - once 2026-12-11T12:00", "Run 2026-12-10 09:00:00 CET - never"},
+        {"2026-12-10T09:00 2026-12-10T10:00 loop 2026-12-10T10:00", "End"},
+        {"- 18:00 loop 2026-12-09T17:00", "Run 2026-12-09 12:00:00 CET - 2026-12-09 18:00:00 CET"},
+        {"- 18:00 loop 2026-12-09T17:00 2026-12-09T12:00", "End"},
         // Every day until a last instant: no start at or after it.
-        {nine, WallTime{false, at("2026-12-10T12:00")}, true, "2026-12-10T13:00", {}, "End"},
+        {"09:00 2026-12-10T12:00 loop 2026-12-10T13:00", "End"},
     };
-    for (const auto& c : cases) {
-        const ShowSchedule schedule(c.start, c.until, c.loop, halfHour, at("2026-12-09T12:00"));
-        std::optional<std::int64_t> after;
-        if (c.after)
-            after = at(*c.after);
-        const ShowSchedule::Decision d = schedule.at(at(c.now), after);
-        std::string text = d.what == ShowSchedule::Decision::What::End ? "End"
-                           : d.what == ShowSchedule::Decision::What::Wait
-                               ? "Wait " + formatLocalTime(d.start)
-                               : "Run " + formatLocalTime(d.start) + " - " +
-                                     (d.end == INT64_MAX ? "never" : formatLocalTime(d.end));
-        EXPECT_EQ(text, c.expected) << c.now;
+    for (const auto& [given, expected] : cases) {
+        std::istringstream words(given);
+        std::string start, until, loop, now, after;
+        words >> start >> until >> loop >> now >> after;
+        const auto time = [](const std::string& text) {
+            return text == "-" ? std::nullopt : parseWallTime(text);
+        };
+        const ShowSchedule schedule(time(start), time(until), loop == "loop", 1800000,
+                                    at("2026-12-09T12:00"));
+        const ShowSchedule::Decision d = schedule.at(
+            at(now.c_str()), after.empty() ? std::nullopt : std::optional(at(after.c_str())));
+        using What = ShowSchedule::Decision::What;
+        EXPECT_EQ(d.what == What::End ? "End"
+                  : d.what == What::Wait
+                      ? "Wait " + formatLocalTime(d.start)
+                      : "Run " + formatLocalTime(d.start) + " - " +
+                            (d.end == INT64_MAX ? "never" : formatLocalTime(d.end)),
+                  expected)
+            << given;
     }
+    const WallTime nine{true, 9 * 3600000}, six{true, 18 * 3600000};
     EXPECT_EQ(ShowSchedule(nine, six, true, 0, 0).describe(at("2026-12-09T20:00")),
               "starts 2026-12-10 09:00:00 CET, every day; ends 18:00:00");
 }
