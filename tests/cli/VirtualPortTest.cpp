@@ -62,40 +62,30 @@ TEST(VirtualPort, ReportsWhatWritersSendAndRemovesItsLinksOnASignal) {
     }
 }
 
-// The listeners as the network devices of two runs, one after the other: each run is a client
-// that connects, sends and leaves, and the next one must be served too.
-TEST(VirtualPort, ShowsWhatRunsSendOverTcpAndUdp) {
-    ChildProcess vport({vportPath, "--tcp", "0", "--udp=0"});
-    std::string tcp, udp;
-    ASSERT_TRUE(vport.readLine(tcp)) << vport.err();
-    ASSERT_TRUE(vport.readLine(udp)) << vport.err();
-    const Show show("On: 0: 02 4F 4E 03\nPing: 1: 50 49\n", "0:0:0 On\n0:0:0.05 Ping\n",
-                    "[Common]\nRequire=2\n[Port0]\nDevice=" + tcp + "\n[Port1]\nDevice=" + udp);
-    for (int run = 0; run < 2; ++run) {
+// A pty and both listeners as the devices of runs one after the other. Each run connects, sends
+// and leaves; the first two are killed while they hold the pty, which leaves the slave exclusive.
+// The next run must be served at once all the same.
+TEST(VirtualPort, ServesEachRunOverAPtyTcpAndUdpAlsoAfterARunnerWasKilled) {
+    ChildProcess vport({vportPath, "--count", "1", "--tcp", "0", "--udp=0"});
+    std::string slave, tcp, udp;
+    ASSERT_TRUE(vport.readLine(slave) && vport.readLine(tcp) && vport.readLine(udp)) << vport.err();
+    const Show show("A: 0: 41\nOn: 1: 02 4F 4E 03\nPing: 2: 50 49\n",
+                    "0:0:0 A\n0:0:0 On\n0:0:0.05 Ping\n0:0:1 A\n",
+                    "[Common]\nRequire=3\n[Port0]\nDevice=" + slave + "\n[Port1]\nDevice=" + tcp +
+                        "\n[Port2]\nDevice=" + udp);
+    for (int run = 0; run < 3; ++run) { // the last one ends by itself
         ChildProcess runner(show.command());
-        EXPECT_EQ(runner.wait(), 0) << runner.err();
-        EXPECT_EQ(reports(vport, 6), (Reports{{0, "02 4F 4E 03"}, {1, "50 49"}})) << run;
-    }
-    vport.sendSignal(SIGTERM);
-    EXPECT_EQ(vport.wait(10000), 0);
-}
-
-// A runner killed while it holds the port leaves the slave exclusive: the next one opens it.
-TEST(VirtualPort, ServesTheNextRunAtOnceAfterARunnerWasKilled) {
-    ChildProcess vport({vportPath});
-    std::string slave, line;
-    ASSERT_TRUE(vport.readLine(slave)) << vport.err();
-    const Show show("A: 0: 41\n", "0:0:0 A\n1:0:0 A\n",
-                    "[Common]\nRequire=1\n[Port0]\nDevice=" + slave + "\n");
-    for (int run = 0; run < 3; ++run) {
-        ChildProcess runner(show.command());
-        ASSERT_TRUE(runner.readLine(line)) << run << runner.err();
-        runner.sendSignal(SIGKILL);
-        EXPECT_EQ(runner.wait(), -SIGKILL);
+        EXPECT_EQ(reports(vport, 7), (Reports{{0, "41"}, {1, "02 4F 4E 03"}, {2, "50 49"}})) << run;
+        if (run < 2)
+            runner.sendSignal(SIGKILL);
+        EXPECT_EQ(runner.wait(), run < 2 ? -SIGKILL : 0) << runner.err();
         // A few milliseconds for the vport to be scheduled on a busy machine; it used to need
         // 12 to 29 ms after the close.
         std::this_thread::sleep_for(std::chrono::milliseconds(4));
     }
+    EXPECT_EQ(reports(vport, 1), (Reports{{0, "41"}}));
+    vport.sendSignal(SIGTERM);
+    EXPECT_EQ(vport.wait(10000), 0);
 }
 
 TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {

@@ -26,7 +26,6 @@ std::string receive(int fd, std::size_t count) {
     return got;
 }
 
-using NetworkDeviceNames = test::PortSetFixture;
 using NetworkPorts = test::PortSetFixture;
 
 // A TCP (listening unless `listen` is false: connecting is then refused) or UDP socket bound to
@@ -59,7 +58,7 @@ struct Loopback {
     int port = 0;
 };
 
-TEST_F(NetworkDeviceNames, AreRecognisedAndMalformedOnesRefusedWithTheReason) {
+TEST_F(NetworkPorts, NamesAreRecognisedAndMalformedOnesRefusedWithTheReason) {
     EXPECT_FALSE(isNetworkDevice("tcp://10.0.0.5:4001"));
     EXPECT_FALSE(isNetworkDevice("socket:/x:1"));
     NetworkAddress address;
@@ -92,9 +91,9 @@ TEST_F(NetworkPorts,
        BytesArriveExactlyWhateverTheSettingsAndTheAnswersAndTheDryRunContactsNothing) {
     Loopback peer(false), udp(true), closed(false, false);
     // No line settings apply: values a tty refuses are accepted. Two ports may name one peer.
-    config({peer.url(), peer.url("localhost"), udp.url()}, "BaudRate=0\nParity=9\nStopBits=1\n");
     PortSet dry{DeviceLayer::dryRun()};
-    ASSERT_TRUE(dry.load());
+    ASSERT_TRUE(load({peer.url(), peer.url("localhost"), udp.url()},
+                     "BaudRate=0\nParity=9\nStopBits=1\n", &dry));
     EXPECT_TRUE(write(0, "x", &dry));
     EXPECT_TRUE(write(2, "x", &dry));
     ASSERT_TRUE(ports_.load()) << detail();
@@ -129,9 +128,20 @@ TEST_F(NetworkPorts,
     EXPECT_EQ(detail(), "(none)");
     EXPECT_FALSE(write(2, std::string(70000, 'y'))); // larger than any datagram
     EXPECT_EQ(detail(), udp.url() + ": Message too long");
-    config({peer.url(), closed.url()}); // a refused connection fails the load, and frees port 0
-    reporter_.clear();
-    EXPECT_FALSE(ports_.load());
+    // A peer that only ended its sending side still reads: it gets every command. A datagram
+    // that nothing received comes back refused; that belongs to it, not to the next.
+    ASSERT_EQ(::shutdown(fourth.get(), SHUT_WR), 0);
+    udp.fd.reset();
+    EXPECT_TRUE(write(2, "unheard"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the end and the refusal come
+    udp = Loopback(true, true, udp.port);
+    for (const char* bytes : {"ab", "cd", "ef"})
+        EXPECT_TRUE(write(1, bytes)) << detail();
+    EXPECT_TRUE(write(2, "heard")) << detail();
+    EXPECT_EQ(receive(fourth.get(), 6), "abcdef");
+    EXPECT_EQ(receive(udp.fd.get(), 1), "heard");
+    reporter_.clear(); // a refused connection fails the load, and frees port 0
+    EXPECT_FALSE(load({peer.url(), closed.url()}));
     EXPECT_EQ(reporter_.ids(), std::vector{MessageId::PortOpenFailed});
     EXPECT_EQ(detail(), closed.url() + ": Connection refused");
     EXPECT_EQ(::recv(peer.accept().get(), bytes.data(), 1, 0), 0) << "port 0 stays connected";
@@ -141,33 +151,26 @@ TEST_F(NetworkPorts,
 // once, until a second after the last try; then the port connects again by itself, also to a
 // listener that was closed and opened again on the same port.
 TEST_F(NetworkPorts, AConnectionThatWentAwayIsMadeAgainBeforeALaterWrite) {
-    const std::string note =
-        " (the port opens it again before a later write, at most once a second)";
     for (const auto& [end, reason] :
          {std::pair{'c', ": the peer closed the connection (Broken pipe)"},
           {'r', ": Connection reset by peer"},
           {'s', ": the device took no data for 200 ms"}}) {
         auto peer = std::make_unique<Loopback>(false);
         const std::string url = peer->url();
-        config({url}, "WriteTimeout=200\n");
         std::vector<std::string> notices;
         ports_.setNotice([&](const std::string& text) { notices.push_back(text); });
-        ASSERT_TRUE(ports_.load()) << detail();
+        ASSERT_TRUE(load({url}, "WriteTimeout=200\n")) << detail();
         UniqueFd connection = peer->accept();
-        const linger abort{1, 0}; // a zero linger resets the connection
-        reporter_.clear();
-        if (end == 's') {
-            EXPECT_FALSE(write(0, std::string(64 << 20, 'x'))); // never read: the buffers fill
-        } else {
+        if (end != 's') {
             ASSERT_TRUE(write(0, "ab"));
             ASSERT_EQ(receive(connection.get(), 2), "ab");
+            const linger abort{1, 0}; // a zero linger resets the connection
             if (end == 'r')
                 ::setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
             connection.reset();
             std::this_thread::sleep_for(std::chrono::milliseconds(50)); // loopback needs far less
-            EXPECT_FALSE(write(0, "cd"));
-        }
-        EXPECT_EQ(detail(), url + reason + note) << end;
+        } // else 64 MB that is never read: the buffers fill
+        expectWriteFails(url + reason + reopenNote, end == 's' ? std::string(64 << 20, 'x') : "cd");
         for (int again = 0; again < 2; ++again) // no SIGPIPE, no waiting
             EXPECT_FALSE(write(0, "cd")) << again;
         EXPECT_EQ(reporter_.ids(), std::vector<MessageId>(3, MessageId::PortWriteFailed));
@@ -175,9 +178,7 @@ TEST_F(NetworkPorts, AConnectionThatWentAwayIsMadeAgainBeforeALaterWrite) {
             peer.reset();
             connection.reset();
             std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-            reporter_.clear();
-            EXPECT_FALSE(write(0, "cd"));
-            EXPECT_EQ(detail(), url + ": Connection refused" + note);
+            expectWriteFails(url + ": Connection refused" + reopenNote, "cd");
             peer =
                 std::make_unique<Loopback>(false, true, std::stoi(url.substr(url.rfind(':') + 1)));
         }
@@ -187,34 +188,6 @@ TEST_F(NetworkPorts, AConnectionThatWentAwayIsMadeAgainBeforeALaterWrite) {
         EXPECT_EQ(receive(peer->accept().get(), 2), "ef");
         EXPECT_EQ(notices, std::vector{url + ": opened again"});
     }
-}
-
-// A peer that only ended its sending side still reads: it gets every command.
-TEST_F(NetworkPorts, APeerThatEndedItsSendingSideStillGetsCommands) {
-    Loopback peer(false);
-    config({peer.url()});
-    ASSERT_TRUE(ports_.load()) << detail();
-    const UniqueFd connection = peer.accept();
-    ASSERT_EQ(::shutdown(connection.get(), SHUT_WR), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    for (const char* bytes : {"ab", "cd", "ef"})
-        EXPECT_TRUE(write(0, bytes)) << detail();
-    EXPECT_EQ(receive(connection.get(), 6), "abcdef");
-}
-
-// A datagram that nothing received comes back refused; that belongs to it, not to the next.
-TEST_F(NetworkPorts, AUdpRefusalDoesNotStopTheNextDatagram) {
-    auto listener = std::make_unique<Loopback>(true);
-    const std::string url = listener->url();
-    const int port = listener->port;
-    config({url});
-    ASSERT_TRUE(ports_.load());
-    listener.reset();
-    EXPECT_TRUE(write(0, "unheard"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the refusal comes back
-    listener = std::make_unique<Loopback>(true, true, port);
-    EXPECT_TRUE(write(0, "heard")) << detail();
-    EXPECT_EQ(receive(listener->fd.get(), 1), "heard");
 }
 
 } // namespace

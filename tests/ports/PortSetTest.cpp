@@ -50,19 +50,14 @@ TEST_F(PortSetLoading, WritesReachTheRightDeviceByteForByteAfterEveryLoadOrFailW
         EXPECT_FALSE(write(id, "x"));
     EXPECT_EQ(reporter_.ids(), std::vector<MessageId>(4, MessageId::BadPortId));
     EXPECT_EQ(ports_.port(2), nullptr);
-    config({b_.slavePath()}); // each load reads the file afresh
-    ASSERT_TRUE(ports_.load());
+    ASSERT_TRUE(load({b_.slavePath()})); // each load reads the file afresh
     ASSERT_TRUE(write(0, "B"));
     EXPECT_EQ(b_.read(1), "B");
     EXPECT_EQ(exclusive(a_), 0);
-    reporter_.clear();
     b_.closeMaster(); // a write that fails is message 4, and the port stays in the set
-    for (int again = 0; again < 2; ++again)
-        EXPECT_FALSE(write(0, "abc")) << again;
+    expectWriteFails(b_.slavePath() + ": the device hung up" + reopenNote, "abc");
+    EXPECT_FALSE(write(0, "abc"));
     EXPECT_EQ(reporter_.ids(), std::vector<MessageId>(2, MessageId::PortWriteFailed));
-    EXPECT_EQ(detail(), b_.slavePath() +
-                            ": the device hung up (the port opens it again before a later "
-                            "write, at most once a second)");
 }
 
 TEST_F(PortSetLoading, RequireGivesTheCountAndAFileThatCannotBeReadOpensNoPort) {
@@ -91,8 +86,7 @@ TEST_F(PortSetLoading, RequireGivesTheCountAndAFileThatCannotBeReadOpensNoPort) 
 // Each case: port 0 is a_, then the ports given; the load fails with one message.
 TEST_F(PortSetLoading, APortThatFailsEmptiesTheSetAfterOneMessageAndFreesTheOthers) {
     PortSet holder; // another set of ours; another program holds c by flock alone
-    config({b_.slavePath()});
-    ASSERT_TRUE(holder.load());
+    ASSERT_TRUE(load({b_.slavePath()}, "", &holder));
     test::Pty c;
     const int other = ::open(c.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
@@ -128,9 +122,7 @@ TEST_F(StuckDevice, GivesUpOnceThenFailsAtOnceUntilItTookItsQueueAndDropsNothing
          {std::tuple{"150", false, "the device took no data for 150 ms"},
           {"1000", false, "the device took no data for 1 s"},
           {"600000", true, "stopped while the device took no data"}}) {
-        config({d_.slavePath()}, std::string("WriteTimeout=") + ms);
-        ASSERT_TRUE(ports_.load());
-        reporter_.clear();
+        ASSERT_TRUE(load({d_.slavePath()}, std::string("WriteTimeout=") + ms));
         const std::string done(2048, 'd');
         ASSERT_TRUE(write(0, done));
         std::future<void> stopping = std::async(std::launch::async, [stop = stop] {
@@ -139,15 +131,12 @@ TEST_F(StuckDevice, GivesUpOnceThenFailsAtOnceUntilItTookItsQueueAndDropsNothing
                 requestStop();
         });
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(write(0, std::string(256 * 1024, 'x')));
+        expectWriteFails(d_.slavePath() + ": " + reason, std::string(256 * 1024, 'x'));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
         stopping.get();
         clearStopRequest();
-        EXPECT_FALSE(write(0, "late"));
-        EXPECT_EQ(reporter_.ids(), std::vector<MessageId>(2, MessageId::PortWriteFailed));
-        EXPECT_EQ(reporter_.reports()[0].detail, d_.slavePath() + ": " + reason);
-        EXPECT_EQ(reporter_.reports()[1].detail,
-                  d_.slavePath() + ": the device has not taken the earlier command yet");
+        expectWriteFails(d_.slavePath() + ": the device has not taken the earlier command yet",
+                         "late");
         const std::string arrived = d_.read(0, 100);
         EXPECT_TRUE(arrived.starts_with(done)) << ms;
         EXPECT_EQ(arrived.find_first_not_of('x', done.size()), std::string::npos);
@@ -162,25 +151,17 @@ TEST_F(StuckDevice, GivesUpOnceThenFailsAtOnceUntilItTookItsQueueAndDropsNothing
 TEST_F(StuckDevice, ADeviceThatHungUpIsOpenedAgainByItsNameAtMostOnceASecond) {
     const std::string link = dir_.file("adapter");
     ASSERT_EQ(::symlink(a_.slavePath().c_str(), link.c_str()), 0);
-    config({link}, "BaudRate=57600\n");
     std::vector<std::string> notices;
     ports_.setNotice([&](const std::string& text) { notices.push_back(text); });
-    ASSERT_TRUE(ports_.load());
+    ASSERT_TRUE(load({link}, "BaudRate=57600\n"));
     a_.closeMaster();
-    reporter_.clear();
-    EXPECT_FALSE(write(0, "lost"));
-    const std::string note =
-        " (the port opens it again before a later write, at most once a second)";
-    EXPECT_EQ(detail(), link + ": the device hung up" + note);
+    expectWriteFails(link + ": the device hung up" + reopenNote, "lost");
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    reporter_.clear();
-    EXPECT_FALSE(write(0, "absent")); // tried, and not there: at once
-    EXPECT_EQ(detail(), link + ": No such file or directory" + note);
+    const std::string absent = link + ": No such file or directory" + reopenNote;
+    expectWriteFails(absent, "absent"); // tried, and not there: at once
     ASSERT_EQ(::unlink(link.c_str()), 0);
     ASSERT_EQ(::symlink(b_.slavePath().c_str(), link.c_str()), 0);
-    reporter_.clear();
-    EXPECT_FALSE(write(0, "soon")); // within a second of the last try
-    EXPECT_EQ(detail(), link + ": No such file or directory" + note);
+    expectWriteFails(absent, "soon"); // within a second of the last try
     EXPECT_TRUE(notices.empty());
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     EXPECT_TRUE(write(0, "back")) << detail();
@@ -191,8 +172,7 @@ TEST_F(StuckDevice, ADeviceThatHungUpIsOpenedAgainByItsNameAtMostOnceASecond) {
 }
 
 TEST_F(StuckDevice, ASlowDeviceThatKeepsTakingDataIsNeverGivenUpOn) {
-    config({d_.slavePath()}, "WriteTimeout=300");
-    ASSERT_TRUE(ports_.load());
+    ASSERT_TRUE(load({d_.slavePath()}, "WriteTimeout=300"));
     std::string bytes;
     for (int i = 0; i < 60000; ++i)
         bytes.push_back(static_cast<char>(i * 13 % 251));
