@@ -33,17 +33,22 @@ std::string warning(const std::string& text) {
 
 TEST(Runner, PrintsAndSendsExactlyThis) {
     // The options, Config.ini ("": both ptys), Command.def and seq.txt ("": none); then the exit
-    // code, stdout, stderr and the bytes each pty received. --check refuses what a run refuses
-    // and warns of what it reads otherwise than it seems.
+    // code, stdout, stderr and the bytes each pty received; last the descriptor that
+    // JOURNAL_STREAM names (0: none). --check refuses what a run refuses and warns of what it
+    // reads otherwise than it seems.
     const char* const failing = "A: 0: 41\nMissing: exec: /nonexistent/program\nB: 0: 42\n";
     const char* const failingSequence = "0:0:0 A\n0:0:0.02 Missing\n0:0:0.02 B\n0:0:0.05 Missing\n";
-    const std::string missing = "cadentor-run: could not start Missing\n  /nonexistent/program: No "
-                                "such file or directory\n";
+    const std::string cannotStart = "could not start Missing\n",
+                      reason = "  /nonexistent/program: No such file or directory\n",
+                      missing = "cadentor-run: " + cannotStart + reason,
+                      ranA = "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n",
+                      events = "0:0:0 A\n0:0:0.02 Missing\n";
     const std::string port0 = "[Port0]\nDevice={0}\n", in = "in {d}/Config.ini)";
     const struct {
         std::string options, config, commands, sequence;
         int code;
         std::string out, err, port0 = "", port1 = "";
+        int journal = 0;
     } cases[] = {
         // Out of order in the file: the run goes by time code.
         {"", "", "Hello: 0: 48 69\nRaw: 1: 0A 0D 00\nLast: 0: FF\nBits: 1: B00000001\n",
@@ -54,15 +59,12 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
         // 10 KB, more than a pty holds while nobody reads it: all of it is there after the end.
         {"", "", "Z: 0:" + repeat(" 5A", 256) + "\n", repeat("0:0:0 Z\n", 40), 0,
          repeat("0:0:0.000\t{0}\tZ\tDone\n", 40), "", std::string(10240, 'Z')},
-        {"", "", failing, failingSequence, 1,
-         "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n", missing, "A"},
+        {"", "", failing, failingSequence, 1, ranA, missing, "A"},
         {"--skip-errors", "", failing, failingSequence, 1,
-         "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n"
-         "0:0:0.020\t{0}\tB\tDone\n0:0:0.050\tExec\tMissing\tFailed\n",
-         missing + missing, "AB"},
+         ranA + "0:0:0.020\t{0}\tB\tDone\n0:0:0.050\tExec\tMissing\tFailed\n", missing + missing,
+         "AB"},
         // --loop ends at a failure, and at once when there is nothing to run.
-        {"--loop", "", failing, failingSequence, 1,
-         "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n", missing, "A"},
+        {"--loop", "", failing, failingSequence, 1, ranA, missing, "A"},
         {"--loop", "", "A: 0: 41\n", "\n", 0, "", ""},
         // A failed send: its message once, with the device's reason.
         {"", "[Common]\nRequire=1\n[Port0]\nDevice=/dev/full\n", "A: 0: 41\n", "0:0:0 A\n", 1,
@@ -110,11 +112,38 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
                  "gives the pass its length")},
         {"--check --loop", "", "P: exec: true\nA: 0: 41\n", "0:0:0 P\n0:0:1 A\n", 0,
          "0:0:0.000\tExec\tP\n0:0:1.000\t{0}\tA\n", ""},
+        // To the journal, every line carries its level, a detail line its message's, and stderr
+        // begins with what was loaded; the other stream stays as it is.
+        {"--skip-errors", "", failing, events, 1, ranA,
+         "<6>cadentor-run: loaded {d}: port 0 {0}, port 1 {1}; 2 events from {d}/seq.txt\n"
+         "<3>cadentor-run: " +
+             cannotStart + "<3>" + reason,
+         "A", "", 2},
+        {"--skip-errors", "", failing, events, 1,
+         "<6>0:0:0.000\t{0}\tA\tDone\n<3>0:0:0.020\tExec\tMissing\tFailed\n", missing, "A", "", 1},
+        {"--check", "[Common]\nRequire=1 port\n[Port0]\nDevice={0}\n", failing, "0:0:0 A\n", 0,
+         "0:0:0.000\t{0}\tA\n",
+         "<4>cadentor-run: warning: {d}/Config.ini [Common] Require=1 port: text after the "
+         "number, read as 1\n<6>cadentor-run: loaded {d}: port 0 {0}; 1 event from {d}/seq.txt\n",
+         "", "", 2},
+        // A failed lookup: the name under its message, as every detail.
+        {"", "", failing, "0:0:0 A\n0:0:1 Nope\n", 2, "",
+         "<3>cadentor-run: " + loadMessage(MessageId::CommandNotFound) +
+             "\n<3>  Nope\n<3>  {d}/seq.txt:2\n",
+         "", "", 2},
     };
     for (const auto& run : cases) {
         SCOPED_TRACE(::testing::Message() << "case " << &run - cases);
         Show show(run.commands, run.sequence, run.config);
-        ChildProcess result(show.command(run.options));
+        ChildProcess result([&] {
+            struct stat stream {};
+            if (run.journal != 0 && ::fstat(run.journal, &stream) == 0)
+                ::setenv(
+                    "JOURNAL_STREAM",
+                    (std::to_string(stream.st_dev) + ":" + std::to_string(stream.st_ino)).c_str(),
+                    1);
+            return exec(show.command(run.options));
+        });
         EXPECT_EQ(result.wait(), run.code);
         EXPECT_EQ(result.out(), show.expand(run.out));
         EXPECT_EQ(result.err(), show.expand(run.err));
@@ -123,52 +152,6 @@ TEST(Runner, PrintsAndSendsExactlyThis) {
         // Port 0 is opened and set up (output processing off) unless --check keeps it closed.
         const bool opened = run.config.empty() && !run.options.starts_with("--check");
         EXPECT_EQ((show.port0.slaveSettings().c_oflag & OPOST) == 0, opened);
-    }
-}
-
-// JOURNAL_STREAM names the runner's stderr or its stdout: every line written there carries its
-// level, a detail line its message's, and stderr begins with what was loaded. The other stays
-// as it is.
-TEST(Runner, LinesToTheJournalCarryTheirLevel) {
-    const std::string rows = "0:0:0.000\t{0}\tA\tDone\n0:0:0.020\tExec\tMissing\tFailed\n",
-                      events = "0:0:0 A\n0:0:0.02 Missing\n", missing = "could not start Missing\n",
-                      reason = "  /nonexistent/program: No such file or directory\n";
-    const struct {
-        int journal;
-        std::string options, config, sequence;
-        int code;
-        std::string out, err;
-    } cases[] = {
-        {2, "--skip-errors", "", events, 1, rows,
-         "<6>cadentor-run: loaded {d}: port 0 {0}, port 1 {1}; 2 events from {d}/seq.txt\n"
-         "<3>cadentor-run: " +
-             missing + "<3>" + reason},
-        {1, "--skip-errors", "", events, 1,
-         "<6>0:0:0.000\t{0}\tA\tDone\n<3>0:0:0.020\tExec\tMissing\tFailed\n",
-         "cadentor-run: " + missing + reason},
-        {2, "--check", "[Common]\nRequire=1 port\n[Port0]\nDevice={0}\n", "0:0:0 A\n", 0,
-         "0:0:0.000\t{0}\tA\n",
-         "<4>cadentor-run: warning: {d}/Config.ini [Common] Require=1 port: text after the "
-         "number, read as 1\n<6>cadentor-run: loaded {d}: port 0 {0}; 1 event from {d}/seq.txt\n"},
-        // A failed lookup: the name under its message, as every detail.
-        {2, "", "", "0:0:0 A\n0:0:1 Nope\n", 2, "",
-         "<3>cadentor-run: " + loadMessage(MessageId::CommandNotFound) +
-             "\n<3>  Nope\n<3>  {d}/seq.txt:2\n"},
-    };
-    for (const auto& run : cases) {
-        SCOPED_TRACE(run.sequence + " on fd " + std::to_string(run.journal));
-        Show show("A: 0: 41\nMissing: exec: /nonexistent/program\n", run.sequence, run.config);
-        ChildProcess child([&] {
-            struct stat stream {};
-            ::fstat(run.journal, &stream);
-            ::setenv("JOURNAL_STREAM",
-                     (std::to_string(stream.st_dev) + ":" + std::to_string(stream.st_ino)).c_str(),
-                     1);
-            return exec(show.command(run.options));
-        });
-        EXPECT_EQ(child.wait(), run.code);
-        EXPECT_EQ(child.out(), show.expand(run.out));
-        EXPECT_EQ(child.err(), show.expand(run.err));
     }
 }
 
@@ -323,28 +306,24 @@ TEST(StopSignals, TheFirstSignalIsNotedAndStopsTheSecondOfItsKindKills) {
 // (a slow reader), or all three standard ones closed.
 enum class Output { ReaderGone, NobodyReads, ReadsLate, Closed };
 
-// Runs `argv` so: its exit code (minus the signal that killed it; stillRunning after 10 s),
-// and in `unread` what a pipe that nobody read holds at the end.
-int runWith(Output output, const std::vector<std::string>& argv, std::string* unread = nullptr) {
+// Runs `argv` so: its exit code (minus the signal that killed it; killed when still running
+// after 10 s), and in `unread` what a pipe read only at the end, or from a second on, holds.
+int runWith(Output output, const std::vector<std::string>& argv, std::string& unread) {
     int pipes[2] = {-1, -1};
     EXPECT_EQ(::pipe2(pipes, O_CLOEXEC), 0);
     ChildProcess child(argv, output == Output::Closed ? ChildProcess::noDescriptors : pipes[1]);
     ::close(pipes[1]);
     if (output == Output::ReaderGone)
-        ::close(pipes[0]);
+        ::close(std::exchange(pipes[0], -1));
     if (output == Output::ReadsLate)
         std::this_thread::sleep_for(std::chrono::seconds(1));
-    const int code = output == Output::ReadsLate ? 0 : child.wait(10000);
-    if (code == ChildProcess::stillRunning) { // before the pipe is read to its end
+    else if (child.wait(10000) == ChildProcess::stillRunning) // before the pipe is read to its end
         child.sendSignal(SIGKILL);
-        child.wait();
-    }
     char buffer[4096];
-    if (output == Output::NobodyReads || output == Output::ReadsLate)
-        for (ssize_t got; (got = ::read(pipes[0], buffer, sizeof buffer)) > 0;)
-            unread->append(buffer, static_cast<std::size_t>(got));
+    for (ssize_t got; (got = ::read(pipes[0], buffer, sizeof buffer)) > 0;)
+        unread.append(buffer, static_cast<std::size_t>(got));
     ::close(pipes[0]);
-    return output == Output::ReadsLate ? child.wait(10000) : code;
+    return child.wait(10000);
 }
 
 TEST(UnattendedRun, OutputThatCannotBeWrittenOrIsReadLateNeitherHoldsUpNorGarblesTheShow) {
@@ -354,7 +333,7 @@ TEST(UnattendedRun, OutputThatCannotBeWrittenOrIsReadLateNeitherHoldsUpNorGarble
     for (Output output :
          {Output::ReaderGone, Output::Closed, Output::ReadsLate, Output::NobodyReads}) {
         std::string unread;
-        EXPECT_EQ(runWith(output, show.command(), &unread), 0) << static_cast<int>(output);
+        EXPECT_EQ(runWith(output, show.command(), unread), 0) << static_cast<int>(output);
         // All of it, the run being over, and none of the output.
         EXPECT_EQ(show.port0.read(2000, 5000), std::string(2000, 'A'));
         EXPECT_EQ(show.port0.read(0, 200), "");
