@@ -83,8 +83,9 @@ TEST(DeviceRecovery, WaitForDevicesWaitsForALateDeviceUntilItsTimeOrAStop) {
         for (int ms = 0; ms < 5000 && run.err().empty(); ms += 10)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-        if (appears)
+        if (appears) {
             ASSERT_EQ(::symlink(show.port0.slavePath().c_str(), link.c_str()), 0);
+        }
         if (stop)
             run.sendSignal(SIGTERM);
         EXPECT_EQ(run.wait(), code) << wait;
