@@ -6,12 +6,12 @@
 #include "cli/RealtimeScheduling.h"
 #include "cli/ShowOutput.h"
 #include "cli/StopSignals.h"
-#include "control/SystemdNotify.h"
 #include "control/ControlHub.h"
 #include "control/ControlOptions.h"
 #include "control/ControlSnapshot.h"
 #include "control/HttpServer.h"
 #include "control/OscServer.h"
+#include "control/SystemdNotify.h"
 #include "files/ProgramDirectory.h"
 #include "messages/Messages.h"
 #include "ports/PortConfig.h"
@@ -188,6 +188,15 @@ struct Options {
     std::optional<control::ListenAddress> oscAddress;
 };
 
+// False, with `error` saying what `option` takes instead of `text`.
+bool badWallTime(const char* option, const std::string& text, std::string& error) {
+    error = std::string(option) +
+            " takes HH:MM[:SS[.mmm]] (every day) or "
+            "YYYY-MM-DDTHH:MM[:SS[.mmm]][Z|+HH:MM|-HH:MM] (once), not '" +
+            text + "'";
+    return false;
+}
+
 // False with `error` set (one line, no program name) for an unknown option, a missing or extra
 // SEQUENCE, or options that exclude each other.
 bool parseArguments(int argc, const char* const* argv, Options& options, std::string& error) {
@@ -217,19 +226,11 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
             options.programOutput =
                 *output == "inherit" ? ProgramOutput::Inherit : ProgramOutput::Null;
         } else if (std::optional<std::string> when = args.value("--start-at")) {
-            if (!(options.timing.start = parseWallTime(*when))) {
-                error = "--start-at takes HH:MM[:SS[.mmm]] (every day) or "
-                        "YYYY-MM-DDTHH:MM[:SS[.mmm]][Z|+HH:MM|-HH:MM] (once), not '" +
-                        *when + "'";
-                return false;
-            }
+            if (!(options.timing.start = parseWallTime(*when)))
+                return badWallTime("--start-at", *when, error);
         } else if (std::optional<std::string> until = args.value("--until")) {
-            if (!(options.timing.until = parseWallTime(*until))) {
-                error = "--until takes HH:MM[:SS[.mmm]] (every day) or "
-                        "YYYY-MM-DDTHH:MM[:SS[.mmm]][Z|+HH:MM|-HH:MM] (once), not '" +
-                        *until + "'";
-                return false;
-            }
+            if (!(options.timing.until = parseWallTime(*until)))
+                return badWallTime("--until", *until, error);
         } else if (std::optional<std::string> catchUp = args.value("--catch-up")) {
             const std::optional<std::int64_t> ms = parseDuration(*catchUp);
             if (!ms) {
