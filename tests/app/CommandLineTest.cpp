@@ -8,17 +8,10 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace cadentor::test {
 namespace {
-
-// 1 while the program holds the pty exclusively, 0 once it does not, -1 when that cannot be told.
-int heldExclusively(const Pty& pty) {
-    int held = 0;
-    return ::ioctl(pty.slaveFd(), TIOCGEXCL, &held) == 0 ? held != 0 : -1;
-}
 
 // `command` (the program, after any settings such as "DISPLAY=:9") with no display in its
 // environment.
@@ -49,12 +42,12 @@ TEST(DesktopCommandLine,
         ChildProcess child =
             startWithoutDisplay({binary, "-platform", "offscreen", "--bogus", "-style", "fusion",
                                  "--dir", files.path(), "-qwindowgeometry", "+10+10"});
-        for (int waited = 0; heldExclusively(pty) != 1; waited += 10, ::usleep(10000))
+        for (int waited = 0; pty.exclusive() != 1; waited += 10, ::usleep(10000))
             ASSERT_LT(waited, 10000) << "the program never opened its port\n" << child.err();
         ::usleep(300000); // the window or the box opens
         child.sendSignal(SIGTERM);
         ASSERT_EQ(child.wait(), 1);
-        EXPECT_EQ(heldExclusively(pty), 0);
+        EXPECT_EQ(pty.exclusive(), 0);
         EXPECT_NE(child.err().find("cadentor: ignoring argument '--bogus'\n"), std::string::npos);
         for (const char* taken : {"'-platform'", "'offscreen'", "'-style'", "'fusion'", "'+10+10'"})
             EXPECT_EQ(child.err().find(taken), std::string::npos) << taken;

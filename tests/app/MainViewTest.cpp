@@ -28,10 +28,6 @@ TEST_F(ViewTest, StartsInManualModeWithZeroTimeAnEmptyListAndThePortsListedAndBl
     EXPECT_EQ(control<QPlainTextEdit>("portInfo")->toPlainText().count('\n'), 1);
     EXPECT_TRUE(runUntil([&] { return run().modePicture() == ModePicture::ManualBlink; }));
     EXPECT_TRUE(runUntil([&] { return run().modePicture() == ModePicture::Manual; }));
-    EXPECT_EQ(
-        frame->windowIcon().availableSizes(),
-        (QList<QSize>{
-            {16, 16}, {22, 22}, {24, 24}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}}));
 }
 
 TEST_F(ViewTest, ManualExecutionByButtonDoubleClickAndKeysAndHomeAndEndInTheList) {

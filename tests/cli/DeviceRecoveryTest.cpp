@@ -110,22 +110,14 @@ TEST(DeviceRecovery, WaitForDevicesWaitsForALateDeviceUntilItsTimeOrAStop) {
         << run.err();
 }
 
-class Durations : public ::testing::TestWithParam<std::pair<const char*, std::int64_t>> {};
-
-TEST_P(Durations, ReadAsMillisecondsOrRefused) {
-    const std::optional<std::int64_t> ms = cli::parseDuration(GetParam().first);
-    EXPECT_EQ(ms.value_or(-1), GetParam().second) << GetParam().first;
+TEST(CommandLine, DurationsAreReadAsMillisecondsOrRefused) {
+    for (const auto& [text, ms] :
+         {std::pair<const char*, std::int64_t>{"0", 0}, {"1500ms", 1500}, {"30s", 30000},
+          {"5m", 300000}, {"1h", 3600000}, {"0s", 0}, {"576h", 2073600000}, {"577h", -1},
+          {"5hs", -1}, {"99999999999999999999ms", -1}, {"30", -1}, {"", -1}, {"s", -1},
+          {"-5s", -1}, {"1.5s", -1}, {"30 s", -1}, {"5min", -1}, {"2d", -1}, {"10S", -1}})
+        EXPECT_EQ(cli::parseDuration(text).value_or(-1), ms) << text;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    CommandLine, Durations,
-    ::testing::Values(std::pair{"0", 0}, std::pair{"1500ms", 1500}, std::pair{"30s", 30000},
-                      std::pair{"5m", 300000}, std::pair{"1h", 3600000}, std::pair{"0s", 0},
-                      std::pair{"576h", 2073600000}, std::pair{"577h", -1}, std::pair{"5hs", -1},
-                      std::pair{"99999999999999999999ms", -1}, std::pair{"30", -1},
-                      std::pair{"", -1}, std::pair{"s", -1}, std::pair{"-5s", -1},
-                      std::pair{"1.5s", -1}, std::pair{"30 s", -1}, std::pair{"5min", -1},
-                      std::pair{"2d", -1}, std::pair{"10S", -1}));
 
 } // namespace
 } // namespace cadentor::test

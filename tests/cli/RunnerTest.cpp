@@ -379,17 +379,5 @@ TEST(UnattendedRun, LoopPassesStartOnePassLengthApartHoweverSlowTheRewind) {
     EXPECT_EQ(run.wait(), 143);
 }
 
-TEST(UnattendedRun, LoopStartsAgainFromZeroUntilStopped) {
-    Show show("A: 0: 41\nB: 0: 42\n", "0:0:0 A\n0:0:0.03 B\n");
-    ChildProcess run(show.command("--loop"));
-    std::string lines, line;
-    for (int i = 0; i < 6 && run.readLine(line); ++i) // without the time and the port
-        lines += line.substr(line.find('\t', line.find('\t') + 1) + 1) + "\n";
-    run.sendSignal(SIGTERM);
-    EXPECT_EQ(run.wait(), 143) << run.err();
-    EXPECT_EQ(lines, "A\tDone\nB\tDone\nA\tDone\nB\tDone\nA\tDone\nB\tDone\n");
-    EXPECT_TRUE(show.port0.read(0, 200).starts_with("ABABAB"));
-}
-
 } // namespace
 } // namespace cadentor::test

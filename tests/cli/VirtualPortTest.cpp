@@ -93,8 +93,6 @@ TEST(VirtualPort, RefusesBadArgumentsAndToReplaceAFileThatIsNotALink) {
     const std::string file = dir.write("dev", "keep me");
     for (const auto& [args, code] :
          {std::pair{std::vector<std::string>{vportPath, "--count", "257"}, 2},
-          {{vportPath, "--link"}, 2},
-          {{vportPath, "--fast"}, 2},
           {{vportPath, "--link", file}, 1}}) {
         ChildProcess result(args);
         EXPECT_EQ(result.wait(), code) << args[1];

@@ -24,10 +24,6 @@ std::string format(std::int64_t ms, const char* pattern, bool utc = false) {
     return text + std::string(".") + std::to_string(1000 + ms % 1000).substr(1);
 }
 
-std::int64_t nowMs() {
-    return realtimeMilliseconds();
-}
-
 TEST(WallClockRun, StartsAtItsTimeJoinsInPlaceAndADailyShowWaitsForTheNextDay) {
     // Not across midnight: a daily start a second ahead would be tomorrow's.
     std::time_t seconds = std::time(nullptr);
@@ -36,7 +32,7 @@ TEST(WallClockRun, StartsAtItsTimeJoinsInPlaceAndADailyShowWaitsForTheNextDay) {
     if (tm.tm_hour == 23 && tm.tm_min == 59 && tm.tm_sec > 50)
         std::this_thread::sleep_for(std::chrono::seconds(12));
 
-    const std::int64_t now = nowMs();
+    const std::int64_t now = realtimeMilliseconds();
     const std::int64_t ahead = now + 1000, past = now - 1000;
     const std::string sequence = "0:0:0 A\n0:0:1.5 B\n";
     // A start ahead runs A and B; one in the past has missed A (also with --catch-up 1s).
@@ -65,7 +61,7 @@ TEST(WallClockRun, StartsAtItsTimeJoinsInPlaceAndADailyShowWaitsForTheNextDay) {
         const std::string bytes = waits ? "AB" : "B";
         std::string got = show.port0.read(1, 5000);
         if (i == 0) { // never before its start: the first run's bytes are read as they arrive
-            EXPECT_GE(nowMs(), runs[i].start);
+            EXPECT_GE(realtimeMilliseconds(), runs[i].start);
         }
         if (got.size() < bytes.size())
             got += show.port0.read(bytes.size() - got.size(), 5000);
@@ -93,7 +89,7 @@ TEST(WallClockRun, StartsAtItsTimeJoinsInPlaceAndADailyShowWaitsForTheNextDay) {
 TEST(WallClockRun, AWallClockSetForwardIsFollowedAndTheSkippedEventsAreMissed) {
     Show show("A: 0: 41\nB: 0: 42\nC: 0: 43\n", "0:0:0 A\n0:0:1 B\n0:0:4.5 C\n");
     const std::int64_t startMono = monotonicNanoseconds() / 1000000;
-    const std::int64_t start = nowMs() + 200;
+    const std::int64_t start = realtimeMilliseconds() + 200;
     ChildProcess run([&] {
         setProgramDirectory(show.dir.path());
         PortSet ports;
@@ -105,7 +101,7 @@ TEST(WallClockRun, AWallClockSetForwardIsFollowedAndTheSkippedEventsAreMissed) {
             return 1;
         auto wall = [&] {
             const std::int64_t passed = monotonicNanoseconds() / 1000000 - startMono;
-            return nowMs() + (passed >= 700 ? 3000 : 0);
+            return realtimeMilliseconds() + (passed >= 700 ? 3000 : 0);
         };
         return cli::SequenceRunner(sequence, signals, {}, {WallTime{false, start}, {}},
                                    STDOUT_FILENO, wall)

@@ -136,20 +136,6 @@ TEST(ControlOptions, ListenAddressesAreReadOrRefused) {
     }
 }
 
-TEST(ControlOptions, TimesAreThoseOfASequenceFile) {
-    EXPECT_EQ(parseTime("0:1:2.5"), 62500u);
-    EXPECT_EQ(parseTime("1:0.25"), 60250u);
-    EXPECT_EQ(parseTime("2:0:0"), 7200000u);
-    for (const char* bad : {"", "5", "0:1 x", "0:1 ", "a:b", "0:1:2.5x", "-1:0"})
-        EXPECT_FALSE(parseTime(bad)) << bad;
-}
-
-TEST(ControlOptions, TokensCompareWhole) {
-    EXPECT_TRUE(tokensEqual("s3cret-token", "s3cret-token"));
-    for (const char* other : {"s3cret-tokeN", "s3cret-toke", "s3cret-token2", "", "x"})
-        EXPECT_FALSE(tokensEqual(other, "s3cret-token")) << other;
-}
-
 TEST(ControlOptions, ATokenFileIsTheOwnersAlone) {
     test::TempDir dir;
     std::string token, error;

@@ -9,6 +9,7 @@ or Chromium)
 import os
 import shutil
 import sys
+import tempfile
 import unittest
 
 import ControlShow
@@ -31,6 +32,9 @@ class Page(unittest.TestCase):
         sequence = "0:1 E0\n" + "".join(f"0:{7 + k * 0.5:.1f} E{k}\n" for k in range(1, 8))
         self.show = Show(["--control", "127.0.0.1:0", "--control-token", "{d}/token"],
                          sequence=sequence + "30:0 Far\n", token="page-token")
+        # Chromium leaves its singleton socket in TMPDIR: one of the test's, removed after.
+        self.scratch = tempfile.TemporaryDirectory(prefix="cadentor-browser-")
+        os.environ["TMPDIR"] = self.scratch.name
         options = webdriver.ChromeOptions()
         for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
                          "--window-size=390,844"):  # a phone's screen
@@ -44,6 +48,7 @@ class Page(unittest.TestCase):
     def tearDown(self):
         self.browser.quit()
         self.show.finish()
+        self.scratch.cleanup()
 
     def colour(self, index):
         row = self.browser.find_element(By.ID, f"row-{index}")

@@ -135,8 +135,8 @@ class Token(unittest.TestCase):
         try:
             code, _, reply = show.request("GET", "/status", token=False)
             self.assertEqual(code, 401, reply)
-            for wrong in ("Bearer s3cret-tokeN", "Bearer s3cret-token2", "Basic s3cret-token",
-                          "s3cret-token"):
+            for wrong in ("Bearer s3cret-tokeN", "Bearer s3cret-toke", "Bearer s3cret-token2",
+                          "Bearer ", "Basic s3cret-token", "s3cret-token"):
                 code, response, _ = show.request("POST", "/pause", {"Authorization": wrong})
                 self.assertEqual(code, 401, wrong)
                 self.assertIn("Bearer", response.getheader("WWW-Authenticate"))

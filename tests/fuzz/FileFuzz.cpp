@@ -11,10 +11,9 @@
 #include "sequence/EventSequence.h"
 #include "sequence/SequenceClock.h"
 #include "sequence/SequenceLine.h"
+#include "support/TempDir.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <set>
 
 using namespace cadentor;
@@ -28,30 +27,24 @@ namespace {
     std::abort();
 }
 
-// Writes `bytes` exactly to `name` in a fresh directory (in memory when /dev/shm is there: the
-// inputs are written as files) and returns its path. The first call makes the directory the
-// program directory and swallows every message; the directory is removed at exit.
+// Writes `bytes` exactly to `name` in a fresh directory ($TMPDIR: scripts/test points it at
+// memory) and returns its path. The first call makes the directory the program directory and
+// swallows every message; the directory is removed at exit.
 std::string writeFile(const std::string& name, std::string_view bytes) {
-    static const struct Scratch {
-        std::string path =
-            (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                       : std::filesystem::temp_directory_path()) /
-            "cadentor-fuzz-XXXXXX";
-        Scratch() {
-            if (!::mkdtemp(path.data()))
-                std::abort();
-            setProgramDirectory(path);
-            setReporter([](const ErrorReport&) {});
-        }
-        ~Scratch() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } scratch;
-    const std::string path = scratch.path + "/" + name;
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return path;
+    static const test::TempDir scratch;
+    static const bool quiet = (setProgramDirectory(scratch.path()),
+                               setReporter([](const ErrorReport&) {}), true);
+    (void)quiet;
+    return scratch.write(name, bytes);
+}
+
+// Whether the table resolves `name` to exactly `port` and `bytes`, where they are stored.
+bool resolves(const CommandTable& table, const std::string& name, PortId port,
+              const std::uint8_t* bytes, std::size_t count) {
+    PortId found = 0;
+    const std::uint8_t* at = nullptr;
+    std::uint32_t size = 0;
+    return table.lookup(name, found, at, size) && found == port && at == bytes && size == count;
 }
 
 // Whatever loads is a consistent table: one table for every input, as the program reloads its own.
@@ -63,11 +56,7 @@ std::string writeFile(const std::string& name, std::string_view bytes) {
     for (auto [it, end] = table.entries(); it != end; ++it) {
         FUZZ_REQUIRE(!it->name.empty() && !it->bytes.empty());
         FUZZ_REQUIRE(names.insert(it->name).second);
-        PortId port = 0;
-        const std::uint8_t* at = nullptr;
-        std::uint32_t count = 0;
-        FUZZ_REQUIRE(table.lookup(it->name, port, at, count) && port == it->portId &&
-                     at == it->bytes.data() && count == it->bytes.size());
+        FUZZ_REQUIRE(resolves(table, it->name, it->portId, it->bytes.data(), it->bytes.size()));
     }
     FUZZ_REQUIRE(names.size() == table.size() && table.isEmpty() == names.empty());
 }
@@ -110,12 +99,9 @@ std::string writeFile(const std::string& name, std::string_view bytes) {
     for (int i = 0; i < events.count(); ++i) {
         const SequenceEvent& event = *events.eventAt(i);
         FUZZ_REQUIRE(i == 0 || events.eventAt(i - 1)->timeCode() <= event.timeCode());
-        PortId port = 0;
-        const std::uint8_t* at = nullptr;
-        std::uint32_t count = 0;
-        FUZZ_REQUIRE(events.commands().lookup(event.name(), port, at, count) &&
-                     at == event.bytes() && count == event.byteCount() && port == event.portId());
-        FUZZ_REQUIRE(port == ExecPortId || port == OpenPortId);
+        FUZZ_REQUIRE(resolves(events.commands(), event.name(), event.portId(), event.bytes(),
+                              event.byteCount()));
+        FUZZ_REQUIRE(event.portId() == ExecPortId || event.portId() == OpenPortId);
     }
     FUZZ_REQUIRE(events.currentIndex() == -1);
 }

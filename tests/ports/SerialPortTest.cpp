@@ -1,12 +1,10 @@
 #include "ports/SerialPort.h"
 
 #include "messages/Messages.h"
-#include "ports/TimerResolution.h"
 #include "support/Pty.h"
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 
 using namespace cadentor;
 
@@ -57,13 +55,4 @@ TEST(DevicePath, MapsConfiguredNamesToPathsAndARefusalHintsAtTheDialoutGroup) {
     EXPECT_EQ(openFailureDetail("/dev/ttyUSB0", EACCES),
               "/dev/ttyUSB0: Permission denied (is the user in the dialout group?)");
     EXPECT_EQ(openFailureDetail("/dev/ttyUSB0", EPERM), "/dev/ttyUSB0: Operation not permitted");
-}
-
-TEST(TimerResolution, HoldsTheFinestSlackWhileItLivesAndRestoresTheOldOne) {
-    const auto slack = [] { return ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0); };
-    const long original = slack();
-    ASSERT_EQ(::prctl(PR_SET_TIMERSLACK, 12345ul, 0, 0, 0), 0);
-    EXPECT_EQ((TimerResolution(), slack()), 1); // while one lives
-    EXPECT_EQ(slack(), 12345);
-    ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(original), 0, 0, 0);
 }

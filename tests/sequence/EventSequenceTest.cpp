@@ -152,15 +152,12 @@ TEST(SequenceClock, PausesResumesAndIsSetWhilePausedAcrossTheCounterWrap) {
     }
 }
 
-TEST_F(SequenceRun, ACommandForAPortBeyondTheOpenOnesIsRefusedSayingWhich) {
-    EXPECT_FALSE(sequence.load(dir.write("s.txt", "0:0:0 A\n0:0:1 PORT1\n")));
+TEST_F(SequenceRun, DueEventsRunTogetherInOrderAndNothingRunsWhilePaused) {
+    EXPECT_FALSE(load("0:0:0 A\n0:0:1 PORT1\n")); // a port beyond the open ones, named
     ASSERT_EQ(reporter.ids(), std::vector{MessageId::BadPortId});
     EXPECT_EQ(reporter.reports()[0].detail,
-              dir.file("s.txt") +
+              dir.file("sequence.txt") +
                   ":2: the command needs port 1, which Config.ini does not open (Require=1)");
-}
-
-TEST_F(SequenceRun, DueEventsRunTogetherInOrderAndNothingRunsWhilePaused) {
     ASSERT_TRUE(load("0:0:0 A\n0:0:3 C\n0:0:2 B\n0:0:2 RAW\n0:0:9.999 D\n0:0:20 E\n"));
     step(10000, RunOutcome::NothingDue, -1); // paused from the start, though A is due
     EXPECT_FALSE(nextDueInstant(sequence));
@@ -180,22 +177,8 @@ TEST_F(SequenceRun, DueEventsRunTogetherInOrderAndNothingRunsWhilePaused) {
     EXPECT_FALSE(sequence.nextDueTime());
     EXPECT_FALSE(nextDueInstant(sequence));
     step(0, RunOutcome::Finished, 5);
-}
-
-TEST_F(SequenceRun, FailingEventIsTriedAgainUntilSkippedAndRewindResetsAll) {
-    ASSERT_TRUE(load("0:0:0 A\n0:0:1 BAD\n0:0:1 B\n"));
-    clock.resume();
-    step(1000, RunOutcome::Failed, 0, "A");
-    EXPECT_EQ(events(), "0 A D,1000 BAD F,1000 B P");
-    EXPECT_EQ(sequence.eventAt(1)->failureReason(), "/no/such/program: No such file or directory");
-    step(0, RunOutcome::Failed, 0);
-    EXPECT_EQ(sequence.skipCurrent(), 1);
-    step(0, RunOutcome::Finished, 2, "B");
-    EXPECT_TRUE(reporter.reports().empty()); // a failed exec shows nothing
-    sequence.rewind();
-    EXPECT_EQ(events(), "0 A P,1000 BAD P,1000 B P");
-    EXPECT_EQ(sequence.eventAt(1)->failureReason(), ""); // kept until the next execution
-    step(0, RunOutcome::Failed, 0, "A");
+    clock.pause(); // while paused even the end is nothing due
+    step(0, RunOutcome::NothingDue, 5);
 }
 
 // The run policy over the same sequence; `log` has "INDEX STATUS " for every outcome it reports.
@@ -289,6 +272,7 @@ TEST_F(PolicyRun, AFailureHaltsOrIsPassedOverAndSeekFireAndRewindActAtOnce) {
     policy.joinAt(0);
     expectStep(1000, RunNext::Halt, "0D 1F ", "A");
     EXPECT_EQ(policy.lastFailure()->name, "BAD");
+    EXPECT_EQ(policy.lastFailure()->reason, "/no/such/program: No such file or directory");
     policy.settings().skipErrors = true;
     expectStep(0, RunNext::Continue, "1F ");
     expectStep(0, RunNext::Continue, "2D ", "B");
@@ -303,9 +287,11 @@ TEST_F(PolicyRun, AFailureHaltsOrIsPassedOverAndSeekFireAndRewindActAtOnce) {
     EXPECT_EQ(policy.fire("BAD"), std::optional<bool>(false));
     expectLogged("-1F ");
     EXPECT_EQ(policy.failedCount(), 3);
+    EXPECT_TRUE(reporter.reports().empty()); // a failed exec shows no message
     policy.rewind();
     EXPECT_FALSE(policy.lastFailure());
     EXPECT_EQ(events(), "0 A P,1000 BAD P,1000 B P,2000 C P");
+    EXPECT_EQ(sequence.eventAt(1)->failureReason(), "");
     EXPECT_TRUE(clock.isPaused());
     EXPECT_EQ(clock.elapsed(), 0u);
 }

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <string>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -53,6 +54,12 @@ public:
         termios settings{};
         ::tcgetattr(slaveFd(), &settings);
         return settings;
+    }
+    // 1 while a program holds the slave exclusively (TIOCEXCL), 0 when none does, -1 when
+    // that cannot be told.
+    int exclusive() const {
+        int held = 0;
+        return ::ioctl(slaveFd(), TIOCGEXCL, &held) == 0 ? held != 0 : -1;
     }
     // Closes the master side, so that writes to the slave fail.
     void closeMaster() { pty_.master.reset(); }
