@@ -28,7 +28,8 @@ protected:
 
 std::int64_t at(const char* text) {
     const std::optional<WallTime> time = parseWallTime(text);
-    EXPECT_TRUE(time && !time->daily) << text;
+    EXPECT_TRUE(time) << text;
+    EXPECT_FALSE(time && time->daily) << text << ": read as a time of day";
     return time ? time->instant : 0;
 }
 
