@@ -133,6 +133,7 @@ class Token(unittest.TestCase):
         show = Show(["--control", "127.0.0.1:0", "--control-token", "{d}/token"],
                     token="s3cret-token")
         try:
+            show.wait_until(lambda s: s["state"] == "running")
             code, _, reply = show.request("GET", "/status", token=False)
             self.assertEqual(code, 401, reply)
             for wrong in ("Bearer s3cret-tokeN", "Bearer s3cret-toke", "Bearer s3cret-token2",

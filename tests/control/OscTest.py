@@ -85,6 +85,7 @@ class Osc(unittest.TestCase):
         self.assertEqual(self.reply()[1][:2], ["paused", 0])
 
     def test_malformed_packets_are_counted_and_dropped(self):
+        self.show.wait_until(lambda s: s["state"] == "running")
         garbage = [b"", b"\xff" * 7, b"/cadentor/pause\0", b"/cadentor/fire\0\0,i\0\0\0\0\0\x01",
                    b"#bundle\0" + b"\0" * 8, b"/cadentor/nothing\0\0\0,\0\0\0"]
         for packet in garbage:
