@@ -111,14 +111,14 @@ TEST_F(NetworkPorts,
     EXPECT_EQ(receive(fourth.get(), 1), "B");
     // A device that answers every command: what it sends is read and dropped as it comes, so
     // that the connection's buffers never fill and stall the writes.
-    const std::string answer(8192, 'k'); // 32 MB in all, more than any receive buffer holds
-    for (int i = 0; i < 4096; ++i) {
+    const std::string answer(32768, 'k'); // 32 MB in all, more than any receive buffer holds
+    for (int i = 0; i < 1024; ++i) {
         ASSERT_EQ(::send(fourth.get(), answer.data(), answer.size(), MSG_DONTWAIT),
                   static_cast<ssize_t>(answer.size()))
             << "the port stopped reading after " << i << " answers";
         ASSERT_TRUE(write(1, "q")) << detail();
     }
-    EXPECT_EQ(receive(fourth.get(), 4096), std::string(4096, 'q'));
+    EXPECT_EQ(receive(fourth.get(), 1024), std::string(1024, 'q'));
     EXPECT_EQ(::recv(first.get(), bytes.data(), 1, 0), 0)
         << "a connection of the first load is open";
     for (const std::string& datagram : {std::string("\x02ON\x03", 4), std::string(9000, 'x')}) {
